@@ -1,0 +1,31 @@
+# Builds the deliverables (dist/x86, 32-bit) and the same sources for 64-bit
+# (dist/x64, with the unit tests and test tools), which the tests run under Wine.
+.PHONY: all deliverables tested clean test demo
+
+JOBS ?= 2
+
+all: deliverables tested
+
+deliverables:
+	@scripts/bootstrap.sh
+	cmake -S . -B build/x86 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+	cmake --build build/x86 -j$(JOBS)
+	mkdir -p dist/x86
+	cp build/x86/installer/shortcut_installer.exe build/x86/remover/shortcut_remover.exe dist/x86/
+
+tested:
+	@scripts/bootstrap.sh
+	cmake -S . -B build/x64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+	  -DSETUP_BUILD_TESTS=ON >/dev/null
+	cmake --build build/x64 -j$(JOBS)
+	mkdir -p dist/x64
+	cp build/x64/installer/shortcut_installer.exe build/x64/remover/shortcut_remover.exe dist/x64/
+
+test:
+	scripts/test.sh
+
+demo:
+	scripts/demo.sh
+
+clean:
+	rm -rf build dist

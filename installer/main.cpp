@@ -1,0 +1,39 @@
+#include <windows.h>
+
+#include "command_line.h"
+#include "product_environment.h"
+#include "release_info.h"
+#include "strings.h"
+#include "toolbar_list.h"
+#include "utility_shortcuts.h"
+
+// Post-installation step of the suite's setup: no window, no output, and exit
+// status 0 whatever happened, so that setup never stops on it.
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    const wchar_t* commandLine = GetCommandLineW();
+    InstallerOptions options;
+    options.installFlag = 0;
+    options.productConfigShortcutFlag = 1;
+    parseInstallerCommandLine(&options, commandLine);
+
+    int rootCount = getInstallRoot(nullptr, 0);
+    wchar_t* root = new wchar_t[rootCount];
+    getInstallRoot(root, rootCount);
+
+    wchar_t* folderName = allocReleaseValue(getStartMenuFolderName);
+
+    createUninstallShortcut(root, folderName);
+    if (options.productConfigShortcutFlag == 1) {
+        createProductConfigShortcut(root, folderName);
+        createCadConfigManagerShortcut(root, folderName);
+    }
+    createFileAssociationShortcut(root, folderName);
+    if (options.installFlag != 0)
+        writeToolbarList(root);
+    registerProductEnvironment(root);
+
+    freeString(&root);
+    freeString(&folderName);
+    return 0;
+}

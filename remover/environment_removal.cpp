@@ -1,0 +1,32 @@
+#include "environment_removal.h"
+
+#include "environment.h"
+#include "owners.h"
+#include "privilege.h"
+#include "release_identity.h"
+#include "strings.h"
+#include "suite_names.h"
+
+namespace {
+
+const int kMachineScope = 1;
+const int kUserScope = 0;
+
+} // namespace
+
+int unregisterProductEnvironment()
+{
+    int admin = isUserAdmin();
+
+    UniqueString localeName(joinStrings(2, kLocaleVariablePrefix, kReleaseCode));
+    if (admin != 0)
+        deleteEnvVar(localeName.get(), kMachineScope);
+    deleteEnvVar(localeName.get(), kUserScope);
+
+    UniqueString rootName(joinStrings(2, kRootVariablePrefix, kReleaseCode));
+    deleteEnvVar(rootName.get(), admin);
+
+    UniqueString productName(joinStrings(3, kProductDirVariablePrefix, kReleaseCode, kProductDirVariableSuffix));
+    deleteEnvVar(productName.get(), admin);
+    return 0;
+}

@@ -1,0 +1,26 @@
+#include <windows.h>
+
+#include "environment_removal.h"
+#include "release_info.h"
+#include "shortcut_removal.h"
+#include "strings.h"
+
+// Pre-removal step of the suite's setup: takes no options, shows nothing and
+// exits 0. Shortcuts go first so that their folders can be empty when the
+// folders' turn comes; the product folder goes last.
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+{
+    wchar_t* folderName = allocReleaseValue(getStartMenuFolderName);
+
+    removeUninstallShortcut(folderName);
+    removeFileAssociationShortcut(folderName);
+    removeConfigurationShortcuts(folderName);
+    removeClientToolsFolder(folderName);
+    unregisterProductEnvironment();
+    removeHelpFolder(folderName);
+    removeUtilitiesFolder(folderName);
+    removeProductFolder(folderName);
+
+    freeString(&folderName);
+    return 0;
+}

@@ -1,0 +1,76 @@
+#include "shortcut_removal.h"
+
+#include "owners.h"
+#include "start_menu.h"
+#include "strings.h"
+#include "suite_names.h"
+
+namespace {
+
+// The companion client tools install their own shortcuts into the product
+// folder; the suite's removal takes them along.
+const wchar_t kClientToolsFolder[] = L"Client Tools";
+const wchar_t kClientToolsConfigShortcutName[] = L"Client Tools Configuration";
+const wchar_t kClientToolsHelpShortcutName[] = L"Client Tools Documentation";
+
+// "\" + F + "\" + child + trailing, the form the installer composed.
+wchar_t* allocProductSubfolder(const wchar_t* folderName, const wchar_t* child, const wchar_t* trailing)
+{
+    return joinStrings(5, L"\\", folderName, child != nullptr ? L"\\" : nullptr, child, trailing);
+}
+
+} // namespace
+
+int removeUninstallShortcut(const wchar_t* folderName)
+{
+    UniqueString subfolder(allocProductSubfolder(folderName, nullptr, L"\\"));
+    removeRevisionedShortcut(subfolder.get(), kUninstallShortcutName);
+    return 0;
+}
+
+int removeFileAssociationShortcut(const wchar_t* folderName)
+{
+    UniqueString subfolder(allocProductSubfolder(folderName, kUtilitiesFolder, L"\\"));
+    removeRevisionedShortcut(subfolder.get(), kFileAssociationShortcutName);
+    return 0;
+}
+
+int removeConfigurationShortcuts(const wchar_t* folderName)
+{
+    UniqueString subfolder(allocProductSubfolder(folderName, kUtilitiesFolder, L"\\"));
+    removeRevisionedShortcut(subfolder.get(), kProductConfigShortcutName);
+    removeRevisionedShortcut(subfolder.get(), kCadConfigManagerShortcutName);
+    return 0;
+}
+
+int removeClientToolsFolder(const wchar_t* folderName)
+{
+    UniqueString subfolder(allocProductSubfolder(folderName, kClientToolsFolder, L"\\"));
+    removeRevisionedShortcut(subfolder.get(), kClientToolsConfigShortcutName);
+    removeRevisionedShortcut(subfolder.get(), kClientToolsHelpShortcutName);
+    removeStartMenuFolder(subfolder.get());
+    return 0;
+}
+
+int removeHelpFolder(const wchar_t* folderName)
+{
+    UniqueString subfolder(allocProductSubfolder(folderName, kHelpFolder, nullptr));
+    removeStartMenuFolder(subfolder.get());
+    return 0;
+}
+
+int removeUtilitiesFolder(const wchar_t* folderName)
+{
+    UniqueString subfolder(allocProductSubfolder(folderName, kUtilitiesFolder, nullptr));
+    removeStartMenuFolder(subfolder.get());
+    return 0;
+}
+
+int removeProductFolder(const wchar_t* folderName)
+{
+    // Without a folder name this would address the Programs folder itself.
+    if (folderName[0] == L'\0')
+        return 0;
+    removeProgramsSubfolder(folderName);
+    return 0;
+}

@@ -1,0 +1,225 @@
+#include "start_menu.h"
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <cwchar>
+
+#include "owners.h"
+#include "privilege.h"
+#include "release_identity.h"
+#include "release_info.h"
+#include "shell_links.h"
+#include "strings.h"
+
+namespace {
+
+const wchar_t kLinkExtension[] = L".lnk";
+const int kIconIndex = 0;
+
+// Characters no file or folder name may hold; a colon would also name a drive
+// or an alternate stream.
+bool isForbiddenCharacter(wchar_t unit)
+{
+    return unit < 0x20 || wcschr(L":*?\"<>|", unit) != nullptr;
+}
+
+bool isSeparator(wchar_t unit)
+{
+    return unit == L'\\' || unit == L'/';
+}
+
+// A component of only dots and blanks is a "." or ".." to the platform, which
+// drops trailing dots and blanks from names.
+bool isDotComponent(const wchar_t* start, const wchar_t* end)
+{
+    if (start == end)
+        return false;
+    for (const wchar_t* cursor = start; cursor != end; ++cursor) {
+        if (*cursor != L'.' && *cursor != L' ')
+            return false;
+    }
+    return true;
+}
+
+// True when the subfolder names something below the Programs folder and not
+// the Programs folder itself.
+bool namesFolderBelowPrograms(const wchar_t* subfolder)
+{
+    for (const wchar_t* cursor = subfolder; *cursor != L'\0'; ++cursor) {
+        if (!isSeparator(*cursor))
+            return true;
+    }
+    return false;
+}
+
+// The Programs folder for the caller's privilege, as a new string; empty when
+// the platform cannot say.
+wchar_t* allocProgramsFolder()
+{
+    int count = getProgramsFolder(nullptr, 0);
+    wchar_t* folder = new wchar_t[count];
+    folder[0] = L'\0';
+    getProgramsFolder(folder, count);
+    return folder;
+}
+
+// <Programs><subfolder>\<name>[ <suffix>].lnk, or null when any part could
+// lead outside the Programs folder or the folder is unknown. Creation and
+// removal compose it identically, doubled backslashes included.
+wchar_t* allocShortcutPath(const wchar_t* subfolder, const wchar_t* name, const wchar_t* suffix)
+{
+    if (!isSafeStartMenuSubfolder(subfolder) || !isSafeShortcutNamePart(name) || !isSafeShortcutNamePart(suffix) ||
+        name[0] == L'\0')
+        return nullptr;
+    UniqueString programs(allocProgramsFolder());
+    if (programs[0] == L'\0')
+        return nullptr;
+    const bool suffixed = suffix[0] != L'\0';
+    return joinStrings(7, programs.get(), subfolder, L"\\", name, suffixed ? L" " : nullptr,
+                       suffixed ? suffix : nullptr, kLinkExtension);
+}
+
+} // namespace
+
+int getProgramsFolder(wchar_t* buffer, int capacity)
+{
+    if (buffer != nullptr && capacity > 0)
+        buffer[0] = L'\0';
+
+    wchar_t folder[MAX_PATH + 1] = L"";
+    int csidl = isUserAdmin() ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS;
+    if (!SHGetSpecialFolderPathW(nullptr, folder, csidl, FALSE))
+        folder[0] = L'\0';
+
+    size_t count = wcslen(folder) + 1;
+    if (buffer == nullptr || static_cast<unsigned>(capacity) < count)
+        return static_cast<int>(count);
+    wcscpy(buffer, folder);
+    return 0;
+}
+
+int isSafeStartMenuSubfolder(const wchar_t* subfolder)
+{
+    if (subfolder == nullptr)
+        return 0;
+    // Appended to the Programs folder as it stands: without a leading
+    // backslash it would name a sibling of the Programs folder.
+    if (subfolder[0] != L'\0' && subfolder[0] != L'\\')
+        return 0;
+    const wchar_t* componentStart = subfolder;
+    for (const wchar_t* cursor = subfolder;; ++cursor) {
+        if (*cursor == L'\0' || isSeparator(*cursor)) {
+            if (isDotComponent(componentStart, cursor))
+                return 0;
+            if (*cursor == L'\0')
+                return 1;
+            componentStart = cursor + 1;
+        } else if (isForbiddenCharacter(*cursor)) {
+            return 0;
+        }
+    }
+}
+
+int isSafeShortcutNamePart(const wchar_t* part)
+{
+    if (part == nullptr)
+        return 0;
+    for (const wchar_t* cursor = part; *cursor != L'\0'; ++cursor) {
+        if (isSeparator(*cursor) || isForbiddenCharacter(*cursor))
+            return 0;
+    }
+    return 1;
+}
+
+int createStartMenuShortcut(const wchar_t* targetDirectory, const wchar_t* targetFileName,
+                            const wchar_t* arguments, const wchar_t* iconPath, const wchar_t* workingDirectory,
+                            const wchar_t* subfolder, const wchar_t* name, const wchar_t* description,
+                            int showCmd, const wchar_t* suffix)
+{
+    UniqueString linkPath(allocShortcutPath(subfolder, name, suffix));
+    if (!linkPath)
+        return 0;
+    // Quoted so that a target below a folder with blanks stays one path.
+    UniqueString target(joinStrings(4, L"\"", targetDirectory, targetFileName, L"\""));
+    createShellLink(linkPath.get(), target.get(), arguments, workingDirectory, description, iconPath, kIconIndex,
+                    showCmd);
+    return 0;
+}
+
+int removeStartMenuShortcut(const wchar_t* subfolder, const wchar_t* name, const wchar_t* suffix)
+{
+    UniqueString linkPath(allocShortcutPath(subfolder, name, suffix));
+    if (linkPath)
+        deleteShellLink(linkPath.get());
+    return 0;
+}
+
+int removeStartMenuFolder(const wchar_t* subfolder)
+{
+    // Never the Programs folder itself, nothing outside it.
+    if (!isSafeStartMenuSubfolder(subfolder) || !namesFolderBelowPrograms(subfolder))
+        return 0;
+    UniqueString programs(allocProgramsFolder());
+    if (programs[0] == L'\0')
+        return 0;
+    UniqueString folder(joinStrings(2, programs.get(), subfolder));
+    removeShellFolder(folder.get());
+    return 0;
+}
+
+int removeProgramsSubfolder(const wchar_t* name)
+{
+    UniqueString subfolder(joinStrings(2, L"\\", name));
+    return removeStartMenuFolder(subfolder.get());
+}
+
+int createReleaseShortcut(const wchar_t* targetDirectory, const wchar_t* targetFileName, const wchar_t* arguments,
+                          const wchar_t* iconPath, const wchar_t* workingDirectory, const wchar_t* subfolder,
+                          const wchar_t* name, const wchar_t* description, int showCmd)
+{
+    return createStartMenuShortcut(targetDirectory, targetFileName, arguments, iconPath, workingDirectory,
+                                   subfolder, name, description, showCmd, kRelease);
+}
+
+int createRevisionedShortcut(const wchar_t* targetDirectory, const wchar_t* targetFileName,
+                             const wchar_t* arguments, const wchar_t* iconPath, const wchar_t* workingDirectory,
+                             const wchar_t* subfolder, const wchar_t* name, const wchar_t* description,
+                             int showCmd)
+{
+    UniqueString revision(allocReleaseValue(getShortcutRevision));
+    return createStartMenuShortcut(targetDirectory, targetFileName, arguments, iconPath, workingDirectory,
+                                   subfolder, name, description, showCmd, revision.get());
+}
+
+int createLocalRevisionedShortcut(const wchar_t* targetDirectory, const wchar_t* targetFileName,
+                                  const wchar_t* arguments, const wchar_t* iconPath,
+                                  const wchar_t* workingDirectory, const wchar_t* subfolder, const wchar_t* name,
+                                  const wchar_t* description, int showCmd)
+{
+    UniqueString revision(allocReleaseValue(getLocalShortcutRevision));
+    return createStartMenuShortcut(targetDirectory, targetFileName, arguments, iconPath, workingDirectory,
+                                   subfolder, name, description, showCmd, revision.get());
+}
+
+int removeRevisionedShortcut(const wchar_t* subfolder, const wchar_t* name)
+{
+    UniqueString revision(allocReleaseValue(getShortcutRevision));
+    return removeStartMenuShortcut(subfolder, name, revision.get());
+}
+
+int removeReleaseShortcut(const wchar_t* subfolder, const wchar_t* name)
+{
+    return removeStartMenuShortcut(subfolder, name, kRelease);
+}
+
+int removeUnsuffixedShortcut(const wchar_t* subfolder, const wchar_t* name)
+{
+    return removeStartMenuShortcut(subfolder, name, L"");
+}
+
+int removeLocalRevisionedShortcut(const wchar_t* subfolder, const wchar_t* name)
+{
+    UniqueString revision(allocReleaseValue(getLocalShortcutRevision));
+    return removeStartMenuShortcut(subfolder, name, revision.get());
+}

@@ -1,0 +1,53 @@
+#include "strings.h"
+
+#include <cstdarg>
+#include <cwchar>
+
+wchar_t* joinStrings(unsigned count, ...)
+{
+    size_t total = 0;
+    va_list parts;
+    va_start(parts, count);
+    for (unsigned i = 0; i < count; ++i) {
+        const wchar_t* part = va_arg(parts, const wchar_t*);
+        if (part != nullptr)
+            total += wcslen(part);
+    }
+    va_end(parts);
+
+    // One allocation, sized in advance. Exhaustion raises std::bad_alloc,
+    // which nothing catches: the run ends there.
+    wchar_t* joined = new wchar_t[total + 1];
+
+    size_t position = 0;
+    va_start(parts, count);
+    for (unsigned i = 0; i < count; ++i) {
+        const wchar_t* part = va_arg(parts, const wchar_t*);
+        if (part == nullptr)
+            continue;
+        size_t length = wcslen(part);
+        wmemcpy(joined + position, part, length);
+        position += length;
+    }
+    va_end(parts);
+    joined[total] = L'\0';
+    return joined;
+}
+
+void freeString(wchar_t** value)
+{
+    if (value == nullptr || *value == nullptr)
+        return;
+    delete[] *value;
+    *value = nullptr;
+}
+
+void upperCaseCopy(const wchar_t* source, wchar_t* destination)
+{
+    size_t i = 0;
+    for (; source[i] != L'\0'; ++i) {
+        wchar_t unit = source[i];
+        destination[i] = (unit >= L'a' && unit <= L'z') ? static_cast<wchar_t>(unit - (L'a' - L'A')) : unit;
+    }
+    destination[i] = L'\0';
+}

@@ -1,0 +1,16 @@
+#pragma once
+
+// Wide string helpers shared by every part of the setup helpers.
+
+// Concatenates `count` strings (null pointers contribute nothing) into one new
+// heap string; the caller releases it with freeString. Running out of memory
+// raises std::bad_alloc.
+wchar_t* joinStrings(unsigned count, ...);
+
+// Releases a string handed out by joinStrings or any other producer of the
+// library and leaves the variable null; a null variable is left alone.
+void freeString(wchar_t** value);
+
+// Writes `source` into `destination` with only the letters a to z upper-cased.
+// `destination` must hold at least the source's length plus one code units.
+void upperCaseCopy(const wchar_t* source, wchar_t* destination);
