@@ -53,6 +53,12 @@ void writeToolbarList(const wchar_t* root)
     trimmedRoot.reset();
     UniqueString pendingPath(joinStrings(2, listPath.get(), kPendingSuffix));
 
+    // A list marked read-only is kept as it stands; not every file system
+    // refuses to replace one on its own.
+    DWORD attributes = GetFileAttributesW(listPath.get());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        return;
+
     // A reader finds either the old list or the whole new one, never a
     // missing or half-written file; a list that cannot be replaced stays.
     if (!writeListFile(pendingPath.get(), root) ||

@@ -93,7 +93,7 @@ int getProgramsFolder(wchar_t* buffer, int capacity)
         folder[0] = L'\0';
 
     size_t count = wcslen(folder) + 1;
-    if (buffer == nullptr || static_cast<unsigned>(capacity) < count)
+    if (buffer == nullptr || capacity < 0 || static_cast<size_t>(capacity) < count)
         return static_cast<int>(count);
     wcscpy(buffer, folder);
     return 0;

@@ -1,0 +1,303 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "start_menu.h"
+#include "test_support.h"
+
+namespace {
+
+const wchar_t kCanary = L'\x7e7e';
+const wchar_t kName[] = L"File Association";
+const wchar_t kUserShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+
+std::wstring shellFolder(int csidl)
+{
+    wchar_t folder[MAX_PATH + 1] = L"";
+    if (!SHGetSpecialFolderPathW(nullptr, folder, csidl, FALSE))
+        return L"";
+    return folder;
+}
+
+std::wstring programsFolder()
+{
+    std::vector<wchar_t> folder(getProgramsFolder(nullptr, 0));
+    getProgramsFolder(folder.data(), static_cast<int>(folder.size()));
+    return folder.data();
+}
+
+std::vector<std::wstring> sorted(std::vector<std::wstring> names)
+{
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(GetProgramsFolder, TwoCallProtocol)
+{
+    const std::wstring expected = shellFolder(CSIDL_COMMON_PROGRAMS);
+    ASSERT_FALSE(expected.empty());
+    const int count = getProgramsFolder(nullptr, 0);
+    EXPECT_EQ(static_cast<int>(expected.size()) + 1, count);
+
+    std::vector<wchar_t> buffer(count + 4, kCanary);
+    EXPECT_EQ(count, getProgramsFolder(buffer.data(), 0));
+    EXPECT_EQ(kCanary, buffer[0]);
+
+    EXPECT_EQ(count, getProgramsFolder(buffer.data(), count - 1));
+    EXPECT_EQ(L'\0', buffer[0]);
+    for (size_t i = 1; i < buffer.size(); ++i)
+        EXPECT_EQ(kCanary, buffer[i]) << "written at " << i;
+
+    EXPECT_EQ(0, getProgramsFolder(buffer.data(), count));
+    EXPECT_EQ(expected, buffer.data());
+    EXPECT_EQ(kCanary, buffer[count]);
+}
+
+TEST(GetProgramsFolder, NegativeCapacityWritesNothing)
+{
+    std::vector<wchar_t> buffer(MAX_PATH + 2, kCanary);
+    EXPECT_EQ(getProgramsFolder(nullptr, 0), getProgramsFolder(buffer.data(), -1));
+    for (size_t i = 0; i < buffer.size(); ++i)
+        EXPECT_EQ(kCanary, buffer[i]) << "written at " << i;
+}
+
+TEST(GetProgramsFolder, AllUsersForAdministratorOwnForOthers)
+{
+    const std::wstring common = shellFolder(CSIDL_COMMON_PROGRAMS);
+    EXPECT_EQ(common, programsFolder());
+
+    unit::RestrictedImpersonation restricted;
+    ASSERT_TRUE(restricted.active());
+    const std::wstring own = shellFolder(CSIDL_PROGRAMS);
+    ASSERT_FALSE(own.empty());
+    ASSERT_NE(common, own);
+    EXPECT_EQ(own, programsFolder());
+}
+
+TEST(IsSafeStartMenuSubfolder, AcceptsPlacesInsideProgramsOnly)
+{
+    for (const wchar_t* subfolder : {L"", L"\\Vendor\\Suite\\", L"\\NIMBA 18.1\\Utilities\\", L"\\NIMBA\\Help"})
+        EXPECT_EQ(1, isSafeStartMenuSubfolder(subfolder)) << subfolder;
+    for (const wchar_t* subfolder : {L"\\..\\x", L"\\a\\..\\..\\b", L"\\C:\\x", L"x", L"\\a/../../b", L"\\.. \\b",
+                                     L"\\.\\b", L"\\a\\...", L"\\a:stream", L"\\a*\\b", L"\\a\tb"})
+        EXPECT_EQ(0, isSafeStartMenuSubfolder(subfolder)) << subfolder;
+    EXPECT_EQ(0, isSafeStartMenuSubfolder(nullptr));
+}
+
+TEST(IsSafeShortcutNamePart, AcceptsPlainFileNamePartsOnly)
+{
+    for (const wchar_t* part : {L"", L"File Association", L"18.1", L"Product & CAD Configuration"})
+        EXPECT_EQ(1, isSafeShortcutNamePart(part)) << part;
+    for (const wchar_t* part : {L"a\\b", L"..\\x", L"a/b", L"C:x", L"a?", L"a\"b", L"a|b"})
+        EXPECT_EQ(0, isSafeShortcutNamePart(part)) << part;
+    EXPECT_EQ(0, isSafeShortcutNamePart(nullptr));
+}
+
+// Shortcuts in a product folder of our own in the real all-users Programs folder.
+class StartMenu : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CoInitialize(nullptr);
+        programs = shellFolder(CSIDL_COMMON_PROGRAMS);
+        ASSERT_FALSE(programs.empty());
+        product = unit::uniqueName(L"nimba_unit");
+        productFolder = programs + L"\\" + product;
+        utilities = productFolder + L"\\Utilities";
+        // The installer's form: leading and trailing backslash.
+        subfolder = L"\\" + product + L"\\Utilities\\";
+        targetDirectory = temp / L"tools\\winx64\\";
+        unit::removeTree(productFolder);
+    }
+    void TearDown() override
+    {
+        unit::removeTree(productFolder);
+        CoUninitialize();
+    }
+
+    void createShortcut(const std::wstring& folder, const wchar_t* name, const wchar_t* suffix)
+    {
+        createStartMenuShortcut(targetDirectory.c_str(), L"fileassoc.exe", L"-quiet",
+                                (targetDirectory + L"fileassoc.exe").c_str(), L"%HOMEDRIVE%%HOMEPATH%",
+                                folder.c_str(), name, L"NIMBA File Association", SW_SHOWMINNOACTIVE, suffix);
+    }
+
+    unit::TempFolder temp;
+    std::wstring programs;
+    std::wstring product;
+    std::wstring productFolder;
+    std::wstring utilities;
+    std::wstring subfolder;
+    std::wstring targetDirectory;
+};
+
+TEST_F(StartMenu, ShortcutIsNamedFromSubfolderNameAndSuffix)
+{
+    createShortcut(subfolder, kName, L"R");
+    EXPECT_EQ(std::vector<std::wstring>{L"File Association R.lnk"}, unit::folderEntries(utilities));
+
+    unit::LinkFields fields = unit::readLink(utilities + L"\\File Association R.lnk");
+    ASSERT_EQ(S_OK, fields.loaded);
+    // Wine may hand the quoted target back without its quotes.
+    EXPECT_NE(std::wstring::npos, fields.target.find(targetDirectory + L"fileassoc.exe")) << fields.target;
+    EXPECT_EQ(L"-quiet", fields.arguments);
+    EXPECT_EQ(L"%HOMEDRIVE%%HOMEPATH%", fields.workingDirectory);
+    EXPECT_EQ(L"NIMBA File Association", fields.description);
+    EXPECT_EQ(targetDirectory + L"fileassoc.exe", fields.iconPath);
+    EXPECT_EQ(0, fields.iconIndex);
+    EXPECT_EQ(SW_SHOWMINNOACTIVE, fields.showCmd);
+
+    // Removal composes the same path, the doubled backslash included.
+    removeStartMenuShortcut(subfolder.c_str(), kName, L"R");
+    EXPECT_TRUE(unit::folderEntries(utilities).empty());
+}
+
+TEST_F(StartMenu, EachRemovalVariantDeletesItsOwnShortcutOnly)
+{
+    createShortcut(subfolder, kName, L"R");
+    createShortcut(subfolder, kName, L"");
+    createReleaseShortcut(targetDirectory.c_str(), L"fileassoc.exe", L"", L"", L"", subfolder.c_str(), kName, L"",
+                          SW_SHOWNORMAL);
+    ASSERT_EQ((std::vector<std::wstring>{L"File Association 18.1.lnk", L"File Association R.lnk",
+                                         L"File Association.lnk"}),
+              sorted(unit::folderEntries(utilities)));
+
+    removeReleaseShortcut(subfolder.c_str(), kName);
+    EXPECT_EQ((std::vector<std::wstring>{L"File Association R.lnk", L"File Association.lnk"}),
+              sorted(unit::folderEntries(utilities)));
+    removeUnsuffixedShortcut(subfolder.c_str(), kName);
+    EXPECT_EQ(std::vector<std::wstring>{L"File Association R.lnk"}, unit::folderEntries(utilities));
+}
+
+TEST_F(StartMenu, FoldersGoOnlyOnceEmptied)
+{
+    createShortcut(subfolder, kName, L"");
+    const std::wstring utilitiesSubfolder = L"\\" + product + L"\\Utilities";
+
+    removeStartMenuFolder(utilitiesSubfolder.c_str());
+    EXPECT_TRUE(unit::isFolder(utilities));
+    removeProgramsSubfolder(product.c_str());
+    EXPECT_TRUE(unit::isFolder(productFolder));
+
+    removeUnsuffixedShortcut(subfolder.c_str(), kName);
+    // Its subfolder still keeps the product folder.
+    removeProgramsSubfolder(product.c_str());
+    EXPECT_TRUE(unit::isFolder(utilities));
+
+    // The form with a trailing backslash, as the client tools' folder is named.
+    removeStartMenuFolder(subfolder.c_str());
+    EXPECT_FALSE(unit::pathExists(utilities));
+    removeProgramsSubfolder(product.c_str());
+    EXPECT_FALSE(unit::pathExists(productFolder));
+}
+
+// Names come from relinfo.xml: none may lead outside the Programs folder.
+class StartMenuEscape : public StartMenu {
+protected:
+    void SetUp() override
+    {
+        StartMenu::SetUp();
+        startMenu = programs.substr(0, programs.rfind(L'\\'));
+        outsider = unit::uniqueName(L"nimba_unit_outside");
+        outside = startMenu + L"\\" + outsider;
+        unit::removeTree(outside);
+    }
+    void TearDown() override
+    {
+        unit::removeTree(outside);
+        unit::removeTree(outside + L".lnk");
+        StartMenu::TearDown();
+    }
+
+    std::wstring startMenu;
+    std::wstring outsider;
+    std::wstring outside;
+};
+
+TEST_F(StartMenuEscape, CreatesNothingOutsidePrograms)
+{
+    createShortcut(L"\\..\\" + outsider + L"\\", kName, L"");
+    EXPECT_FALSE(unit::pathExists(outside));
+
+    createShortcut(subfolder, (L"..\\..\\..\\" + outsider).c_str(), L"");
+    EXPECT_FALSE(unit::pathExists(outside + L".lnk"));
+
+    createShortcut(subfolder, kName, (L"x\\..\\..\\..\\..\\" + outsider).c_str());
+    EXPECT_FALSE(unit::pathExists(outside + L".lnk"));
+
+    createShortcut(L"\\" + product + L"\\C:\\" + outsider + L"\\", kName, L"");
+    // Not even the folders of the parts that were safe.
+    EXPECT_FALSE(unit::pathExists(productFolder));
+}
+
+TEST_F(StartMenuEscape, RemovesNothingOutsidePrograms)
+{
+    ASSERT_TRUE(CreateDirectoryW(outside.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((outside + L"\\Utilities").c_str(), nullptr));
+    ASSERT_TRUE(unit::writeBytes(outside + L"\\File Association.lnk", "link"));
+
+    removeStartMenuShortcut((L"\\..\\" + outsider + L"\\").c_str(), kName, L"");
+    removeStartMenuFolder((L"\\..\\" + outsider + L"\\Utilities").c_str());
+    removeProgramsSubfolder((L"..\\" + outsider + L"\\Utilities").c_str());
+    EXPECT_TRUE(unit::pathExists(outside + L"\\File Association.lnk"));
+    EXPECT_TRUE(unit::isFolder(outside + L"\\Utilities"));
+}
+
+// The real Programs folders hold subfolders and could not be removed anyway:
+// the user's one is pointed at an empty folder, which a faulty removal would
+// take away.
+class EmptyProgramsFolder : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, kUserShellFolders, 0,
+                                               KEY_QUERY_VALUE | KEY_SET_VALUE, &shellFolders));
+        saved.resize(32768);
+        DWORD size = static_cast<DWORD>(saved.size() * sizeof(wchar_t));
+        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(shellFolders, L"Programs", nullptr, &savedType,
+                                                  reinterpret_cast<BYTE*>(&saved[0]), &size));
+        saved.resize(size / sizeof(wchar_t));
+        redirected = true;
+        emptyPrograms = temp / L"Programs";
+        ASSERT_TRUE(CreateDirectoryW(emptyPrograms.c_str(), nullptr));
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(shellFolders, L"Programs", 0, REG_EXPAND_SZ,
+                                                reinterpret_cast<const BYTE*>(emptyPrograms.c_str()),
+                                                static_cast<DWORD>((emptyPrograms.size() + 1) * sizeof(wchar_t))));
+        ASSERT_TRUE(restricted.active());
+        ASSERT_EQ(emptyPrograms, programsFolder());
+    }
+    void TearDown() override
+    {
+        restricted.revert();
+        if (redirected)
+            RegSetValueExW(shellFolders, L"Programs", 0, savedType, reinterpret_cast<const BYTE*>(saved.data()),
+                           static_cast<DWORD>(saved.size() * sizeof(wchar_t)));
+        if (shellFolders != nullptr)
+            RegCloseKey(shellFolders);
+    }
+
+    unit::TempFolder temp;
+    unit::RestrictedImpersonation restricted;
+    HKEY shellFolders = nullptr;
+    std::wstring saved;
+    DWORD savedType = REG_EXPAND_SZ;
+    bool redirected = false;
+    std::wstring emptyPrograms;
+};
+
+TEST_F(EmptyProgramsFolder, NeverRemoved)
+{
+    for (const wchar_t* subfolder : {L"", L"\\", L"\\\\", L"\\.", L"\\nimba_unit_absent\\.."})
+        removeStartMenuFolder(subfolder);
+    removeProgramsSubfolder(L"");
+    removeProgramsSubfolder(L"\\");
+    EXPECT_TRUE(unit::isFolder(emptyPrograms));
+}
+
+} // namespace
