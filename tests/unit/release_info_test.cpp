@@ -115,6 +115,39 @@ TEST_F(ReadFileBytes, FolderInPlaceOfFileIsNotRead)
     delete[] bytes;
 }
 
+// A size past 32 bits must be taken whole: its low half alone would read a
+// few bytes of a file of over four gigabytes (and, in a 32-bit program, size
+// the buffer below what is read into it).
+TEST_F(ReadFileBytes, SizeBeyondThirtyTwoBitsIsTakenWhole)
+{
+    const std::wstring path = temp / L"large.xml";
+    const LONGLONG tailOffset = 0x100000000LL;
+    const char tail[] = "<startMenuFolderName value=\"Far\"/>";
+    {
+        UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                          nullptr));
+        ASSERT_TRUE(static_cast<bool>(file));
+        DWORD ignored = 0;
+        // Holes read as zero bytes and cost no disk.
+        DeviceIoControl(file.get(), FSCTL_SET_SPARSE, nullptr, 0, nullptr, 0, &ignored, nullptr);
+        LARGE_INTEGER offset;
+        offset.QuadPart = tailOffset;
+        ASSERT_TRUE(SetFilePointerEx(file.get(), offset, nullptr, FILE_BEGIN));
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file.get(), tail, sizeof(tail) - 1, &written, nullptr));
+    }
+    char* bytes = nullptr;
+    int result = readFileBytes(path.c_str(), &bytes);
+    DeleteFileW(path.c_str());
+    if (bytes == nullptr)
+        GTEST_SKIP() << "no room for a buffer of over four gigabytes here";
+    std::unique_ptr<char[]> owned(bytes);
+    EXPECT_EQ(1, result);
+    EXPECT_EQ('\0', bytes[0]);
+    EXPECT_EQ(0, memcmp(bytes + tailOffset, tail, sizeof(tail) - 1));
+    EXPECT_EQ('\0', bytes[tailOffset + sizeof(tail) - 1]);
+}
+
 TEST_F(ReadFileBytes, EmptyFileGivesLoneTerminator)
 {
     const std::wstring path = temp / L"empty.xml";
