@@ -53,6 +53,18 @@ bool namesFolderBelowPrograms(const wchar_t* subfolder)
     return false;
 }
 
+// Folds each run of backslashes in `path` into one, in place.
+void collapseSeparatorRuns(wchar_t* path)
+{
+    wchar_t* out = path;
+    for (const wchar_t* in = path; *in != L'\0'; ++in) {
+        if (*in == L'\\' && out != path && out[-1] == L'\\')
+            continue;
+        *out++ = *in;
+    }
+    *out = L'\0';
+}
+
 // The Programs folder for the caller's privilege, as a new string; empty when
 // the platform cannot say.
 wchar_t* allocProgramsFolder()
@@ -164,6 +176,9 @@ int removeStartMenuFolder(const wchar_t* subfolder)
     if (programs[0] == L'\0')
         return 0;
     UniqueString folder(joinStrings(2, programs.get(), subfolder));
+    // The shell does not parse an empty component ("Programs\\Help" from an
+    // empty or backslash-ended folder name): give it the single-separator form.
+    collapseSeparatorRuns(folder.get() + wcslen(programs.get()));
     removeShellFolder(folder.get());
     return 0;
 }
