@@ -19,6 +19,27 @@ wchar_t* allocProductSubfolder(const wchar_t* folderName, const wchar_t* child, 
     return joinStrings(5, L"\\", folderName, child != nullptr ? L"\\" : nullptr, child, trailing);
 }
 
+// The remover's folder removals stay inside the product folder. Without a
+// folder name there is none, and a "Help", "Utilities" or "Client Tools"
+// directly in the Programs folder may belong to anyone.
+bool namesProductFolder(const wchar_t* folderName)
+{
+    for (const wchar_t* cursor = folderName; *cursor != L'\0'; ++cursor) {
+        if (*cursor != L'\\' && *cursor != L'/')
+            return true;
+    }
+    return false;
+}
+
+// Removes "\" + F + "\" + child when the shell shows no file in it.
+void removeProductSubfolder(const wchar_t* folderName, const wchar_t* child)
+{
+    if (!namesProductFolder(folderName))
+        return;
+    UniqueString subfolder(allocProductSubfolder(folderName, child, nullptr));
+    removeStartMenuFolder(subfolder.get());
+}
+
 } // namespace
 
 int removeUninstallShortcut(const wchar_t* folderName)
@@ -48,29 +69,26 @@ int removeClientToolsFolder(const wchar_t* folderName)
     UniqueString subfolder(allocProductSubfolder(folderName, kClientToolsFolder, L"\\"));
     removeRevisionedShortcut(subfolder.get(), kClientToolsConfigShortcutName);
     removeRevisionedShortcut(subfolder.get(), kClientToolsHelpShortcutName);
-    removeStartMenuFolder(subfolder.get());
+    removeProductSubfolder(folderName, kClientToolsFolder);
     return 0;
 }
 
 int removeHelpFolder(const wchar_t* folderName)
 {
-    UniqueString subfolder(allocProductSubfolder(folderName, kHelpFolder, nullptr));
-    removeStartMenuFolder(subfolder.get());
+    removeProductSubfolder(folderName, kHelpFolder);
     return 0;
 }
 
 int removeUtilitiesFolder(const wchar_t* folderName)
 {
-    UniqueString subfolder(allocProductSubfolder(folderName, kUtilitiesFolder, nullptr));
-    removeStartMenuFolder(subfolder.get());
+    removeProductSubfolder(folderName, kUtilitiesFolder);
     return 0;
 }
 
 int removeProductFolder(const wchar_t* folderName)
 {
     // Without a folder name this would address the Programs folder itself.
-    if (folderName[0] == L'\0')
-        return 0;
-    removeProgramsSubfolder(folderName);
+    if (namesProductFolder(folderName))
+        removeProgramsSubfolder(folderName);
     return 0;
 }

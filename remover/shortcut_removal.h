@@ -6,11 +6,12 @@
 int removeUninstallShortcut(const wchar_t* folderName);
 int removeFileAssociationShortcut(const wchar_t* folderName);
 int removeConfigurationShortcuts(const wchar_t* folderName);
-// The companion client-tools folder and its two shortcuts.
+// The companion client-tools folder's two shortcuts, then the folder.
 int removeClientToolsFolder(const wchar_t* folderName);
 // "Help" and "Utilities" go only when the shell shows no file in them.
+// Without a folder name no folder is removed by these steps: there is no
+// product folder, and the Programs folder's own entries are not the suite's.
 int removeHelpFolder(const wchar_t* folderName);
 int removeUtilitiesFolder(const wchar_t* folderName);
-// The product folder itself, last and only when empty; never the Programs
-// folder itself, so nothing happens for an empty name.
+// The product folder itself, last and only when empty.
 int removeProductFolder(const wchar_t* folderName);

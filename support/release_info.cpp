@@ -3,7 +3,6 @@
 #include <windows.h>
 #include <shlwapi.h>
 
-#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <cwchar>
@@ -24,6 +23,7 @@ const int kCutsToInstallRoot = 5;
 
 // A path of the platform never exceeds this many code units.
 const DWORD kLongestPath = 32768;
+const size_t kLongestValue = kLongestPath - 1;
 
 // Finds `key` in the release information file at `filePath` and hands out its
 // value by the size-and-fill protocol. The file is scanned as bytes, never
@@ -53,8 +53,10 @@ int lookupReleaseValue(const wchar_t* filePath, const char* key, wchar_t** value
     if (closing == nullptr)
         return 1;
 
+    // Every value names part of a path, and no path is longer than this: a
+    // longer one is no value, and cannot exhaust a 32-bit program's memory.
     size_t byteCount = static_cast<size_t>(closing - (opening + 1));
-    if (byteCount >= static_cast<size_t>(INT_MAX))
+    if (byteCount > kLongestValue)
         return 1;
     int count = static_cast<int>(byteCount) + 1;
 

@@ -28,7 +28,8 @@ wchar_t* getProgramPath();
 int getInstallRoot(wchar_t* buffer, int capacity);
 
 // relinfo.xml lookups by the size-and-fill protocol. With value null they
-// return the count of code units to allocate (1 when there is no value). With
+// return the count of code units to allocate (1 when there is no value; a
+// value of more than 32767 bytes, longer than any path, is no value). With
 // the address of a buffer of `capacity` code units they write the value, or
 // the empty string when there is none or it would not fit, and return the
 // same count as the size query. Each call reads the file anew.

@@ -266,14 +266,22 @@ TEST_F(LocalShortcutRevision, InvalidUtf8StaysWithinItsCount)
     EXPECT_LT(value.size(), 4u);
 }
 
-TEST_F(LocalShortcutRevision, OneMegabyteValue)
+// No value may be longer than a path can be: a megabyte of it is no value.
+TEST_F(LocalShortcutRevision, ValueLongerThanAnyPathIsNoValue)
 {
-    const std::string revision(1 << 20, 'x');
-    writeRelinfo("startMenuShortcutAppendRevision=\"" + revision + "\"");
+    const std::string longest(32767, 'x');
+    writeRelinfo("startMenuShortcutAppendRevision=\"" + longest + "\"");
     int count = 0;
-    std::wstring value = lookup(&count);
-    EXPECT_EQ((1 << 20) + 1, count);
-    EXPECT_EQ(std::wstring(1 << 20, L'x'), value);
+    EXPECT_EQ(std::wstring(32767, L'x'), lookup(&count));
+    EXPECT_EQ(32768, count);
+
+    writeRelinfo("startMenuShortcutAppendRevision=\"" + longest + "y\"");
+    EXPECT_EQ(L"", lookup(&count));
+    EXPECT_EQ(1, count);
+
+    writeRelinfo("startMenuShortcutAppendRevision=\"" + std::string(1 << 20, 'x') + "\"");
+    EXPECT_EQ(L"", lookup(&count));
+    EXPECT_EQ(1, count);
 }
 
 // The file can grow between the size query and the fill call.
