@@ -22,19 +22,9 @@ wchar_t* allocProductSubfolder(const wchar_t* folderName, const wchar_t* child, 
 // The remover's folder removals stay inside the product folder. Without a
 // folder name there is none, and a "Help", "Utilities" or "Client Tools"
 // directly in the Programs folder may belong to anyone.
-bool namesProductFolder(const wchar_t* folderName)
-{
-    for (const wchar_t* cursor = folderName; *cursor != L'\0'; ++cursor) {
-        if (*cursor != L'\\' && *cursor != L'/')
-            return true;
-    }
-    return false;
-}
-
-// Removes "\" + F + "\" + child when the shell shows no file in it.
 void removeProductSubfolder(const wchar_t* folderName, const wchar_t* child)
 {
-    if (!namesProductFolder(folderName))
+    if (!namesFolderBelowPrograms(folderName))
         return;
     UniqueString subfolder(allocProductSubfolder(folderName, child, nullptr));
     removeStartMenuFolder(subfolder.get());
@@ -88,7 +78,7 @@ int removeUtilitiesFolder(const wchar_t* folderName)
 int removeProductFolder(const wchar_t* folderName)
 {
     // Without a folder name this would address the Programs folder itself.
-    if (namesProductFolder(folderName))
+    if (namesFolderBelowPrograms(folderName))
         removeProgramsSubfolder(folderName);
     return 0;
 }

@@ -42,17 +42,6 @@ bool isDotComponent(const wchar_t* start, const wchar_t* end)
     return true;
 }
 
-// True when the subfolder names something below the Programs folder and not
-// the Programs folder itself.
-bool namesFolderBelowPrograms(const wchar_t* subfolder)
-{
-    for (const wchar_t* cursor = subfolder; *cursor != L'\0'; ++cursor) {
-        if (!isSeparator(*cursor))
-            return true;
-    }
-    return false;
-}
-
 // Folds each run of backslashes in `path` into one, in place.
 void collapseSeparatorRuns(wchar_t* path)
 {
@@ -131,6 +120,15 @@ int isSafeStartMenuSubfolder(const wchar_t* subfolder)
             return 0;
         }
     }
+}
+
+int namesFolderBelowPrograms(const wchar_t* subfolder)
+{
+    for (const wchar_t* cursor = subfolder; *cursor != L'\0'; ++cursor) {
+        if (!isSeparator(*cursor))
+            return 1;
+    }
+    return 0;
 }
 
 int isSafeShortcutNamePart(const wchar_t* part)

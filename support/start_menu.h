@@ -16,6 +16,10 @@ int getProgramsFolder(wchar_t* buffer, int capacity);
 // component, no character a file name cannot hold.
 int isSafeStartMenuSubfolder(const wchar_t* subfolder);
 
+// 1 when `subfolder` (or a folder name) holds more than separators, so that
+// it names a folder below the Programs folder and not the Programs folder.
+int namesFolderBelowPrograms(const wchar_t* subfolder);
+
 // 1 when `part` (a shortcut name or suffix) is a plain file-name part: no
 // separator, colon or character a file name cannot hold.
 int isSafeShortcutNamePart(const wchar_t* part);
