@@ -300,4 +300,39 @@ TEST_F(EmptyProgramsFolder, NeverRemoved)
     EXPECT_TRUE(unit::isFolder(emptyPrograms));
 }
 
+// A Programs folder the shell cannot give (here: one that does not exist)
+// must not turn the composed paths into ones below the drive's root.
+TEST_F(EmptyProgramsFolder, UnknownFolderTouchesNothing)
+{
+    const std::wstring missing = temp / L"missing\\Programs";
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(shellFolders, L"Programs", 0, REG_EXPAND_SZ,
+                                            reinterpret_cast<const BYTE*>(missing.c_str()),
+                                            static_cast<DWORD>((missing.size() + 1) * sizeof(wchar_t))));
+    ASSERT_EQ(1, getProgramsFolder(nullptr, 0));
+    EXPECT_EQ(L"", programsFolder());
+
+    // A folder at the drive root under the product's name, which a path
+    // composed from an empty Programs folder would reach.
+    const std::wstring product = L"nimba_unit_unknown_" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring atRoot = L"\\" + product;
+    ASSERT_TRUE(CreateDirectoryW(atRoot.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((atRoot + L"\\Utilities").c_str(), nullptr));
+
+    createStartMenuShortcut(L"C:\\", L"fileassoc.exe", L"", L"", L"", (L"\\" + product + L"\\Utilities\\").c_str(),
+                            kName, L"", SW_SHOWNORMAL, L"");
+    const bool linkWritten = unit::pathExists(atRoot + L"\\Utilities\\File Association.lnk");
+    removeStartMenuFolder((L"\\" + product + L"\\Utilities").c_str());
+    const bool utilitiesKept = unit::isFolder(atRoot + L"\\Utilities");
+    removeProgramsSubfolder(product.c_str());
+    const bool productKept = unit::isFolder(atRoot);
+
+    DeleteFileW((atRoot + L"\\Utilities\\File Association.lnk").c_str());
+    RemoveDirectoryW((atRoot + L"\\Utilities").c_str());
+    RemoveDirectoryW(atRoot.c_str());
+    EXPECT_FALSE(linkWritten);
+    EXPECT_TRUE(utilitiesKept);
+    EXPECT_TRUE(productKept);
+    EXPECT_FALSE(unit::pathExists(missing));
+}
+
 } // namespace
