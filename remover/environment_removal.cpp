@@ -7,13 +7,6 @@
 #include "strings.h"
 #include "suite_names.h"
 
-namespace {
-
-const int kMachineScope = 1;
-const int kUserScope = 0;
-
-} // namespace
-
 int unregisterProductEnvironment()
 {
     int admin = isUserAdmin();

@@ -11,8 +11,6 @@ namespace {
 const wchar_t kMachineEnvironmentKey[] = L"System\\CurrentControlSet\\Control\\Session Manager\\Environment";
 const wchar_t kUserEnvironmentKey[] = L"Environment";
 const wchar_t kEnvironmentMessage[] = L"Environment";
-const int kMachineScope = 1;
-const int kUserScope = 0;
 // Each window gets this long to answer; a hung window must not hold up setup.
 const UINT kBroadcastTimeoutMs = 50;
 

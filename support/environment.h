@@ -5,6 +5,9 @@
 // (nothing touched), E_FAIL when the scope's key cannot be opened, or the
 // registry's error as an HRESULT when a write or deletion fails.
 
+inline constexpr int kMachineScope = 1;
+inline constexpr int kUserScope = 0;
+
 // Stores `data` under `name` in the scope's environment key. REG_SZ and
 // REG_EXPAND_SZ take a wide string; every other type takes exactly 4 bytes.
 // A REG_SZ value is also set in the running process. Announces the change.

@@ -14,8 +14,6 @@ namespace {
 const wchar_t kMachineKey[] = L"System\\CurrentControlSet\\Control\\Session Manager\\Environment";
 const wchar_t kUserKey[] = L"Environment";
 const wchar_t kName[] = L"NIMBA_UNITTEST_ROOT";
-const int kUserScope = 0;
-const int kMachineScope = 1;
 
 struct StoredValue {
     LONG status = ERROR_FILE_NOT_FOUND;
