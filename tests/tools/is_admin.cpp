@@ -5,7 +5,7 @@
 
 #include "privilege.h"
 
-int main()
+int wmain()
 {
     std::printf("%d\n", isUserAdmin());
     return 0;
