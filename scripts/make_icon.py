@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
 """Draws the programs' icon (a shortcut arrow on a blue tile) at 16, 32 and
-48 pixels and writes it as one .ico file of 32-bit DIB images."""
+48 pixels and writes it as one .ico file: 32-bit DIB images for the small
+sizes, a compressed PNG image for the largest (Windows Vista and later read
+PNG images in icons, and it is most of the icon's bytes)."""
 import struct
 import sys
+import zlib
 
 SIZES = (16, 32, 48)
 
@@ -35,8 +38,20 @@ def dib(size):
     return header + b"".join(rows) + mask
 
 
+def png(size):
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    rows = b""
+    for y in range(size):  # top-down, each row after filter type 0
+        rows += b"\0" + b"".join(bytes((r, g, b, a)) for b, g, r, a in (pixel(x, y, size) for x in range(size)))
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)  # 8-bit RGBA
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows, 9))
+            + chunk(b"IEND", b""))
+
+
 def main(path):
-    images = [dib(size) for size in SIZES]
+    images = [png(size) if size == max(SIZES) else dib(size) for size in SIZES]
     out = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
     for size, image in zip(SIZES, images):

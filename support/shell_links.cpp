@@ -15,6 +15,14 @@
 
 namespace {
 
+// The shell's classes and interfaces used here, defined here rather than taken
+// from the platform's identifier library, whose tables would all come along.
+const CLSID kShellDesktopClass = {0x00021400, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const CLSID kShellLinkClass = {0x00021401, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kShellFolderInterface = {0x000214E6, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kShellLinkInterface = {0x000214F9, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+const IID kPersistFileInterface = {0x0000010B, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
 // Item lists belong to the shell allocator.
 struct ItemListDeleter {
     void operator()(ITEMIDLIST* items) const { CoTaskMemFree(items); }
@@ -28,7 +36,7 @@ using UniqueItemList = std::unique_ptr<ITEMIDLIST, ItemListDeleter>;
 HRESULT findVisibleFile(const wchar_t* folderPath)
 {
     IShellFolder* rawObject = nullptr;
-    HRESULT result = CoCreateInstance(CLSID_ShellDesktop, nullptr, CLSCTX_INPROC_SERVER, IID_IShellFolder,
+    HRESULT result = CoCreateInstance(kShellDesktopClass, nullptr, CLSCTX_INPROC_SERVER, kShellFolderInterface,
                                       reinterpret_cast<void**>(&rawObject));
     if (FAILED(result))
         return result;
@@ -51,7 +59,7 @@ HRESULT findVisibleFile(const wchar_t* folderPath)
     UniqueItemList items(rawItems);
 
     IShellFolder* rawFolder = nullptr;
-    result = desktop->BindToObject(items.get(), nullptr, IID_IShellFolder, reinterpret_cast<void**>(&rawFolder));
+    result = desktop->BindToObject(items.get(), nullptr, kShellFolderInterface, reinterpret_cast<void**>(&rawFolder));
     if (FAILED(result))
         return result;
     UniqueCom<IShellFolder> folder(rawFolder);
@@ -103,7 +111,7 @@ int createShellLink(const wchar_t* linkPath, const wchar_t* targetPath, const wc
     createDirectoryTree(folder.get());
 
     IShellLinkW* rawLink = nullptr;
-    HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+    HRESULT result = CoCreateInstance(kShellLinkClass, nullptr, CLSCTX_INPROC_SERVER, kShellLinkInterface,
                                       reinterpret_cast<void**>(&rawLink));
     if (FAILED(result))
         return result;
@@ -117,7 +125,7 @@ int createShellLink(const wchar_t* linkPath, const wchar_t* targetPath, const wc
     link->SetShowCmd(showCmd);
 
     IPersistFile* rawPersist = nullptr;
-    result = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&rawPersist));
+    result = link->QueryInterface(kPersistFileInterface, reinterpret_cast<void**>(&rawPersist));
     if (FAILED(result))
         return result;
     UniqueCom<IPersistFile> persist(rawPersist);
