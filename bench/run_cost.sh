@@ -1,34 +1,54 @@
 #!/usr/bin/env bash
-# How much an installer and a remover run cost beyond a bare process start
-# under Wine, as ratios (seconds on their own depend on the machine).
-#   bench/run_cost.sh [runs]      default 20 runs of each
+# What an installer and a remover run cost under Wine, as ratios to floors of
+# our own measured in the same run, and the size of each executable. Prints
+# one table; its last line is a one-line summary. Not part of the tests.
+#   bench/run_cost.sh [pairs]      default 10 interleaved pairs a figure (at least 10)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-runs=${1:-20}
+pairs=${1:-10}
 
+scripts/bootstrap.sh
 make --no-print-directory all >/dev/null
 . scripts/wine_env.sh build/wine-bench
-trap 'scripts/wine_prefix.sh stop' EXIT
+trap 'scripts/wine_prefix.sh stop; rm -rf "$WINEPREFIX/drive_c/bench"' EXIT
 scripts/wine_prefix.sh fresh
 
-root="$WINEPREFIX/drive_c/BenchSuite"
-mkdir -p "$root/a/b/c/d" "$root/commonfiles/globalsettings" "$root/NIMBA/gui/en-us/toolbars"
-cp dist/x64/shortcut_installer.exe dist/x64/shortcut_remover.exe "$root/a/b/c/d/"
-printf '<r startMenuFolderName="NIMBA Bench" startMenuShortcutAppendRevision="1"/>' \
-  >"$root/commonfiles/globalsettings/relinfo.xml"
+bench="$WINEPREFIX/drive_c/bench"
+rm -rf "$bench"
+mkdir -p "$bench/bin" "$bench/floor"
+for program in empty_program work_floor desktop_keeper hung_windows; do
+  cp "build/x64/bench/$program.exe" "$bench/bin/"
+done
 
-# Average seconds of one run of the given command line.
-average() {
-  local start end
-  start=$(date +%s.%N)
-  for _ in $(seq "$runs"); do "$@" </dev/null >/dev/null 2>&1; done
-  end=$(date +%s.%N)
-  awk -v s="$start" -v e="$end" -v n="$runs" 'BEGIN { print (e - s) / n }'
+# A suite tree with the programs four levels below its root; $2 writes its relinfo.xml.
+make_suite() {
+  local root="$bench/$1"
+  mkdir -p "$root/a/b/c/d" "$root/commonfiles/globalsettings" "$root/NIMBA/gui/en-us/toolbars" \
+    "$root/commonfiles/CAD/bin/winx64"
+  cp dist/x64/shortcut_installer.exe dist/x64/shortcut_remover.exe "$root/a/b/c/d/"
+  : >"$root/commonfiles/CAD/bin/winx64/Qel.CadInt.CADConfigUtilityGUI.exe"
+  /usr/bin/python3 - "$root/commonfiles/globalsettings/relinfo.xml" "$2" <<'PY'
+import sys
+path, kind = sys.argv[1], sys.argv[2]
+keys = b'<relinfo startMenuFolderName="NIMBA Bench" startMenuShortcutAppendRevision="1"/>\n'
+filler = b"<!-- release notes, padding the file the way a real one never would -->\n"
+sizes = {"1k": 1 << 10, "1m": 1 << 20, "1g": 1 << 30}
+with open(path, "wb") as out:
+    if kind == "1g-nokey":
+        # No key anywhere and no NUL byte: every lookup must read it all.
+        block = filler * ((1 << 20) // len(filler))
+        written = 0
+        while written < sizes["1g"]:
+            out.write(block[: sizes["1g"] - written])
+            written += len(block)
+    elif kind == "1g":
+        # The keys at the start, then a hole that reads as zero bytes and costs no disk.
+        out.write(keys)
+        out.truncate(sizes["1g"])
+    else:
+        out.write(keys + filler * ((sizes[kind] - len(keys)) // len(filler)))
+PY
 }
+for kind in 1k 1m 1g 1g-nokey; do make_suite "suite-$kind" "$kind"; done
 
-bare=$(average "$WINE" build/x64/tests/tools/is_admin.exe)
-install=$(average "$WINE" "$root/a/b/c/d/shortcut_installer.exe" -INSTALL)
-remove=$(average "$WINE" "$root/a/b/c/d/shortcut_remover.exe")
-printf 'bare process start   1.00\n'
-awk -v b="$bare" -v i="$install" -v r="$remove" \
-  'BEGIN { printf "installer -INSTALL   %.2f\nremover              %.2f\n", i / b, r / b }'
+"$WINE" build/x64/bench/bench_runner.exe "$pairs" 'C:\bench' "Z:$(pwd | tr / '\\')\\dist" </dev/null 2>&1 | tr -d '\r'

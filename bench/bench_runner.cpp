@@ -1,0 +1,271 @@
+// bench_runner.exe <pairs> <bench folder> <dist folder>
+// Times the deliverables inside Wine against floors of our own, as a user's
+// machine runs them: the desktop kept up by a window-owning helper, each figure
+// timed in interleaved pairs with its baseline, medians of the pairs' ratios.
+// The bench folder holds bin\ (the bench programs), floor\ (the work floor's
+// root) and the suites suite-1k, suite-1m, suite-1g and suite-1g-nokey, each
+// with the programs four levels below its root (a\b\c\d).
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::wstring gBench;
+std::wstring gDist;
+
+double nowMs()
+{
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+HANDLE start(const std::wstring& commandLine)
+{
+    std::vector<wchar_t> writable(commandLine.begin(), commandLine.end());
+    writable.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+        fwprintf(stderr, L"cannot start %ls (error %lu)\n", commandLine.c_str(), GetLastError());
+        ExitProcess(1);
+    }
+    CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+// Milliseconds from the start of the command line to the end of its process.
+double timed(const std::wstring& commandLine)
+{
+    const double begin = nowMs();
+    HANDLE process = start(commandLine);
+    WaitForSingleObject(process, INFINITE);
+    const double end = nowMs();
+    CloseHandle(process);
+    return end - begin;
+}
+
+void untimed(const std::wstring& commandLine)
+{
+    HANDLE process = start(commandLine);
+    WaitForSingleObject(process, INFINITE);
+    CloseHandle(process);
+}
+
+double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+std::wstring quoted(const std::wstring& path)
+{
+    return L"\"" + path + L"\"";
+}
+
+std::wstring benchProgram(const wchar_t* name)
+{
+    return quoted(gBench + L"\\bin\\" + name);
+}
+
+std::wstring installer(const wchar_t* suite)
+{
+    return quoted(gBench + L"\\" + suite + L"\\a\\b\\c\\d\\shortcut_installer.exe") + L" -INSTALL";
+}
+
+std::wstring remover(const wchar_t* suite)
+{
+    return quoted(gBench + L"\\" + suite + L"\\a\\b\\c\\d\\shortcut_remover.exe");
+}
+
+// A figure: its own times and, pair by pair, its ratio to each baseline.
+struct Figure {
+    std::vector<double> ms;
+    std::vector<std::vector<double>> ratios;
+};
+
+// Runs `pairs` rounds of the measured command and its baselines, alternating
+// which goes first; `between` runs untimed after each measured run.
+Figure measure(int pairs, const std::wstring& measured, const std::vector<std::wstring>& baselines,
+               std::vector<std::vector<double>>* baselineMs, const std::function<void()>& between = {})
+{
+    Figure figure;
+    figure.ratios.resize(baselines.size());
+    baselineMs->assign(baselines.size(), {});
+    for (int round = 0; round < pairs; ++round) {
+        std::vector<double> base(baselines.size());
+        double own = 0;
+        auto runBaselines = [&] {
+            for (size_t i = 0; i < baselines.size(); ++i)
+                base[i] = timed(baselines[i]);
+        };
+        auto runMeasured = [&] {
+            own = timed(measured);
+            if (between)
+                between();
+        };
+        if (round % 2 == 0) {
+            runBaselines();
+            runMeasured();
+        } else {
+            runMeasured();
+            runBaselines();
+        }
+        figure.ms.push_back(own);
+        for (size_t i = 0; i < baselines.size(); ++i) {
+            (*baselineMs)[i].push_back(base[i]);
+            figure.ratios[i].push_back(own / base[i]);
+        }
+    }
+    return figure;
+}
+
+void row(const wchar_t* name, double ms, const wchar_t* baseline = nullptr, double ratio = 0,
+         const wchar_t* note = L"")
+{
+    if (baseline == nullptr)
+        wprintf(L"%-44ls %9.1f\n", name, ms);
+    else
+        wprintf(L"%-44ls %9.1f   %-24ls %6.2fx%ls\n", name, ms, baseline, ratio, note);
+}
+
+long long fileSize(const std::wstring& path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        return -1;
+    return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc < 4) {
+        fwprintf(stderr, L"usage: bench_runner.exe <pairs> <bench folder> <dist folder>\n");
+        return 2;
+    }
+    const int pairs = std::max(10, _wtoi(argv[1]));
+    gBench = argv[2];
+    gDist = argv[3];
+
+    HANDLE keeper = start(benchProgram(L"desktop_keeper.exe"));
+    for (int wait = 0; wait < 100 && FindWindowW(L"NimbaBenchDesktopKeeper", nullptr) == nullptr; ++wait)
+        Sleep(50);
+
+    const std::wstring empty = benchProgram(L"empty_program.exe");
+    const std::wstring work = benchProgram(L"work_floor.exe") + L" " + quoted(gBench + L"\\floor");
+    // First runs fill caches that later runs find full.
+    for (const std::wstring& warm : {empty, work, installer(L"suite-1k"), remover(L"suite-1k")})
+        untimed(warm);
+
+    wprintf(L"Cost of a run under Wine: medians of %d interleaved pairs, the desktop kept up\n\n", pairs);
+    wprintf(L"%-44ls %9ls   %-24ls %7ls\n", L"figure", L"ms", L"baseline", L"ratio");
+
+    std::vector<std::vector<double>> floorMs;
+    Figure install = measure(pairs, installer(L"suite-1k"), {empty, work}, &floorMs);
+    const double emptyMs = median(floorMs[0]);
+    const double workMs = median(floorMs[1]);
+    std::vector<std::vector<double>> removalFloorMs;
+    // Each removal finds an installation: the install before it is not timed.
+    untimed(installer(L"suite-1k"));
+    Figure removal = measure(pairs, remover(L"suite-1k"), {empty, work}, &removalFloorMs,
+                             [] { untimed(installer(L"suite-1k")); });
+    untimed(remover(L"suite-1k"));
+
+    std::vector<double> workRatios;
+    for (size_t i = 0; i < floorMs[0].size(); ++i)
+        workRatios.push_back(floorMs[1][i] / floorMs[0][i]);
+    row(L"empty program (the floor)", emptyMs);
+    row(L"work floor (the same platform work)", workMs, L"empty program", median(workRatios));
+    const double installWork = median(install.ratios[1]);
+    const double installEmpty = median(install.ratios[0]);
+    row(L"installer -INSTALL", median(install.ms), L"work floor", installWork);
+    row(L"", median(install.ms), L"empty program", installEmpty);
+    row(L"remover (each after an install)", median(removal.ms), L"work floor", median(removal.ratios[1]));
+    row(L"", median(removal.ms), L"empty program", median(removal.ratios[0]));
+
+    wprintf(L"\n");
+    const std::wstring base = installer(L"suite-1k");
+    const struct {
+        const wchar_t* suite;
+        const wchar_t* name;
+    } relinfoRows[] = {
+        {L"suite-1m", L"installer, relinfo.xml 1 MB"},
+        {L"suite-1g", L"installer, relinfo.xml 1 GiB, key at start"},
+        {L"suite-1g-nokey", L"installer, relinfo.xml 1 GiB, no key"},
+    };
+    std::vector<std::vector<double>> oneKbMs;
+    double largestRatio = 0;
+    std::vector<double> allOneKb;
+    std::vector<std::pair<const wchar_t*, Figure>> relinfoFigures;
+    for (const auto& each : relinfoRows) {
+        relinfoFigures.emplace_back(each.name, measure(pairs, installer(each.suite), {base}, &oneKbMs));
+        allOneKb.insert(allOneKb.end(), oneKbMs[0].begin(), oneKbMs[0].end());
+        untimed(remover(each.suite));
+        untimed(remover(L"suite-1k"));
+    }
+    row(L"installer, relinfo.xml 1 KB", median(allOneKb));
+    for (const auto& each : relinfoFigures) {
+        row(each.first, median(each.second.ms), L"relinfo.xml 1 KB", median(each.second.ratios[0]));
+        if (wcsstr(each.first, L"key at start") != nullptr)
+            largestRatio = median(each.second.ratios[0]);
+    }
+
+    wprintf(L"\n");
+    const double zeroHung = median(install.ms);
+    row(L"installer, 0 hung windows", zeroHung);
+    for (int windows : {1, 10}) {
+        const std::wstring eventName = L"NimbaBenchHungReady" + std::to_wstring(windows);
+        HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
+        HANDLE hung = start(benchProgram(L"hung_windows.exe") + L" " + std::to_wstring(windows) + L" " + eventName);
+        WaitForSingleObject(ready, 10000);
+        std::vector<std::vector<double>> ignored;
+        Figure figure = measure(pairs, installer(L"suite-1k"), {empty}, &ignored,
+                                [] { untimed(remover(L"suite-1k")); });
+        TerminateProcess(hung, 0);
+        WaitForSingleObject(hung, INFINITE);
+        CloseHandle(hung);
+        CloseHandle(ready);
+        const double ms = median(figure.ms);
+        wchar_t name[64];
+        wchar_t note[64];
+        swprintf(name, 64, L"installer, %d hung window%ls", windows, windows == 1 ? L"" : L"s");
+        swprintf(note, 64, L"   (+%.0f ms)", ms - zeroHung);
+        row(name, ms, L"0 hung windows", ms / zeroHung, note);
+    }
+
+    wprintf(L"\n");
+    long long sizes[2][2];
+    const wchar_t* arches[] = {L"x86", L"x64"};
+    const wchar_t* programs[] = {L"shortcut_installer.exe", L"shortcut_remover.exe"};
+    for (int a = 0; a < 2; ++a) {
+        for (int p = 0; p < 2; ++p) {
+            sizes[a][p] = fileSize(gDist + L"\\" + arches[a] + L"\\" + programs[p]);
+            wprintf(L"size %ls %-39ls %9lld bytes (%.1f KiB)\n", a == 0 ? L"i686" : L"x64 ", programs[p],
+                    sizes[a][p], static_cast<double>(sizes[a][p]) / 1024);
+        }
+    }
+
+    wprintf(L"\ninstaller %.2fx work floor, %.1fx empty; i686 %.0f KiB / %.0f KiB; 1 GiB relinfo %.1fx 1 KB\n",
+            installWork, installEmpty, static_cast<double>(sizes[0][0]) / 1024,
+            static_cast<double>(sizes[0][1]) / 1024, largestRatio);
+
+    TerminateProcess(keeper, 0);
+    CloseHandle(keeper);
+    return 0;
+}
