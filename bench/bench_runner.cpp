@@ -141,6 +141,7 @@ void row(const wchar_t* name, double ms, const wchar_t* baseline = nullptr, doub
         wprintf(L"%-44ls %9.1f\n", name, ms);
     else
         wprintf(L"%-44ls %9.1f   %-24ls %6.2fx%ls\n", name, ms, baseline, ratio, note);
+    fflush(stdout);
 }
 
 long long fileSize(const std::wstring& path)
@@ -211,19 +212,16 @@ int wmain(int argc, wchar_t** argv)
     };
     std::vector<std::vector<double>> oneKbMs;
     double largestRatio = 0;
-    std::vector<double> allOneKb;
-    std::vector<std::pair<const wchar_t*, Figure>> relinfoFigures;
     for (const auto& each : relinfoRows) {
-        relinfoFigures.emplace_back(each.name, measure(pairs, installer(each.suite), {base}, &oneKbMs));
-        allOneKb.insert(allOneKb.end(), oneKbMs[0].begin(), oneKbMs[0].end());
+        Figure figure = measure(pairs, installer(each.suite), {base}, &oneKbMs);
         untimed(remover(each.suite));
         untimed(remover(L"suite-1k"));
-    }
-    row(L"installer, relinfo.xml 1 KB", median(allOneKb));
-    for (const auto& each : relinfoFigures) {
-        row(each.first, median(each.second.ms), L"relinfo.xml 1 KB", median(each.second.ratios[0]));
-        if (wcsstr(each.first, L"key at start") != nullptr)
-            largestRatio = median(each.second.ratios[0]);
+        const double ratio = median(figure.ratios[0]);
+        wchar_t note[64];
+        swprintf(note, 64, L"   (1 KB: %.1f ms)", median(oneKbMs[0]));
+        row(each.name, median(figure.ms), L"relinfo.xml 1 KB", ratio, note);
+        if (wcsstr(each.name, L"key at start") != nullptr)
+            largestRatio = ratio;
     }
 
     wprintf(L"\n");

@@ -51,4 +51,4 @@ PY
 }
 for kind in 1k 1m 1g 1g-nokey; do make_suite "suite-$kind" "$kind"; done
 
-"$WINE" build/x64/bench/bench_runner.exe "$pairs" 'C:\bench' "Z:$(pwd | tr / '\\')\\dist" </dev/null 2>&1 | tr -d '\r'
+"$WINE" build/x64/bench/bench_runner.exe "$pairs" 'C:\bench' "Z:$(pwd | tr / '\\')\\dist" </dev/null 2>&1 | sed -u "s/\r$//"

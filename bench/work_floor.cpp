@@ -87,7 +87,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     swprintf(list, kPathUnits, L"%ls\\tlbrlist182.qel", root);
     swprintf(pending, kPathUnits, L"%ls.new", list);
     if (FILE* stream = _wfopen(pending, L"w")) {
-        for (const wchar_t* name : {L"NIMBASTANDARD.TLB", L"NIMBAABBR.TLB", L"NIMBAGRAPHICAL.TLB"})
+        const wchar_t* const toolbars[] = {L"NIMBASTANDARD.TLB", L"NIMBAABBR.TLB", L"NIMBAGRAPHICAL.TLB"};
+        for (const wchar_t* name : toolbars)
             fwprintf(stream, L"%ls\\%ls\n", root, name);
         fclose(stream);
         MoveFileExW(pending, list, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
