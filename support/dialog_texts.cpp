@@ -1,7 +1,5 @@
 #include "dialog_texts.h"
 
-#include <memory>
-
 #include "owners.h"
 
 namespace {
@@ -35,7 +33,7 @@ int loadResourceText(int stringId, HINSTANCE module, int idOffset, wchar_t* buff
     // Best-fit mapping and the default character stand in for what 1252
     // cannot hold; the block keeps one zero byte more than the text needs.
     const int byteCount = WideCharToMultiByte(kWesternCodePage, 0, stored, -1, nullptr, 0, nullptr, nullptr);
-    std::unique_ptr<char[]> bytes(new char[byteCount + 1]());
+    UniqueBytes bytes(new char[byteCount + 1]());
     WideCharToMultiByte(kWesternCodePage, 0, stored, -1, bytes.get(), byteCount + 1, nullptr, nullptr);
 
     const int written = MultiByteToWideChar(CP_UTF8, 0, bytes.get(), -1, buffer, bufferSize);
@@ -45,8 +43,9 @@ int loadResourceText(int stringId, HINSTANCE module, int idOffset, wchar_t* buff
         buffer[0] = L'\0';
         return 1;
     }
-    // Wine's decoder takes the terminator into an incomplete sequence at the
-    // end (a cut text can end in one): the spare unit of the count holds it.
+    // Wine's decoder can take the terminator into an incomplete sequence at
+    // the end ("é" stored alone is such a lead byte): the spare unit of the
+    // count holds it then.
     if (buffer[written - 1] != L'\0') {
         if (written >= bufferSize) {
             buffer[0] = L'\0';
