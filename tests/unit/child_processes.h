@@ -13,13 +13,6 @@
 
 namespace unit {
 
-// A test tool built beside the unit tests: build/x64/tests/tools/<name>.exe.
-inline std::wstring toolPath(const wchar_t* name)
-{
-    const std::wstring program = programPath();
-    return program.substr(0, program.find_last_of(L'\\')) + L"\\..\\tools\\" + name + L".exe";
-}
-
 // Running children of this process whose executable file is `fileName`.
 inline std::vector<DWORD> childProcessIds(const std::wstring& fileName)
 {

@@ -152,7 +152,7 @@ TEST(GetLanguageIndex, FilesThenLocaleWhichIsStoredOnRequest)
         SettingsPlaces places(row.user, row.tree);
         unit::ScopedVariable locale(L"LC_ALL", row.locale);
         const std::string report = unit::runThroughWineLoader(
-            unit::toolPath(L"language_probe.exe"),
+            unit::toolPath(L"language_probe"),
             std::to_wstring(row.store) + L" \"" + places.root + L"\" \"" + places.appData + L"\"");
         EXPECT_EQ(row.report, report) << row.locale;
         EXPECT_EQ(row.userAfter, unit::readBytes(places.userFile)) << row.locale;

@@ -182,7 +182,7 @@ TEST(PlatformProbes, ReportedVersionsWithAndWithoutHpcKeyFromLongPath)
         ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     }
     const std::wstring probe = folder + L"\\platform_probe.exe";
-    ASSERT_TRUE(CopyFileW(unit::toolPath(L"platform_probe.exe").c_str(), probe.c_str(), TRUE));
+    ASSERT_TRUE(CopyFileW(unit::toolPath(L"platform_probe").c_str(), probe.c_str(), TRUE));
 
     const std::wstring appDefaults = L"Software\\Wine\\AppDefaults\\platform_probe.exe";
     const std::wstring hpcKey = L"SOFTWARE\\Microsoft\\" + unit::uniqueName(L"NimbaUnit hPc Pack");

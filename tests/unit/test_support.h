@@ -188,13 +188,13 @@ private:
     bool wasSet_ = false;
 };
 
-// A test tool built beside the unit tests: build/x64/tests/tools/<name>.
+// A test tool built beside the unit tests: build/x64/tests/tools/<name>.exe.
 inline std::wstring toolPath(const wchar_t* name)
 {
     std::wstring folder = programPath();
     folder.resize(folder.find_last_of(L'\\'));
     folder.resize(folder.find_last_of(L'\\'));
-    return folder + L"\\tools\\" + name;
+    return folder + L"\\tools\\" + name + L".exe";
 }
 
 // Starts a Windows program as a start from Linux does, through the Wine
