@@ -1,10 +1,11 @@
 # Builds the deliverables (dist/x86, 32-bit) and the same sources for 64-bit
-# (dist/x64, with the unit tests and test tools), which the tests run under Wine.
-.PHONY: all deliverables tested clean test demo
+# (dist/x64, with the unit tests and test tools), which the tests run under Wine,
+# and the sample suite's Windows Installer packages from both (examples/msi).
+.PHONY: all deliverables tested msi clean test demo
 
 JOBS ?= 2
 
-all: deliverables tested
+all: deliverables tested msi
 
 deliverables:
 	@scripts/bootstrap.sh
@@ -20,6 +21,9 @@ tested:
 	cmake --build build/x64 -j$(JOBS)
 	mkdir -p dist/x64
 	cp build/x64/installer/shortcut_installer.exe build/x64/remover/shortcut_remover.exe dist/x64/
+
+msi: deliverables tested
+	examples/msi/build_msi.sh
 
 test:
 	scripts/test.sh

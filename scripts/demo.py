@@ -1,19 +1,25 @@
 #!/usr/bin/python3
-"""Drives the demonstration inside the prefix that demo.sh prepared."""
+"""Drives the demonstration inside the prefix that demo.sh prepared.
+
+  demo.py            the programs run by an administrator (elevated)
+  demo.py --user     the same run by a standard user (run_restricted.exe)
+  demo.py --msi      the sample Windows Installer package (examples/msi) runs them,
+                     installed and uninstalled by msiexec; with --user the per-user package
+"""
+import argparse
 import os
 import re
 import shutil
 import subprocess
-from pathlib import Path
+from pathlib import Path, PureWindowsPath
 
 WINE = os.environ["WINE"]
 PREFIX = Path(os.environ["WINEPREFIX"])
 DRIVE_C = PREFIX / "drive_c"
 REPO = Path(__file__).resolve().parent.parent
+TOOLS = REPO / "build/x64/tests/tools"
+SAMPLE = REPO / "examples/msi"
 
-ROOT_WIN = r"C:\Demo\NIMBA Suite"
-FOLDER_NAME = "NIMBA 18.1 Demo"
-REVISION = "2026 R1"
 VARIABLES = ["NIMBA_SYSDIR", "ZEP_ROOT182", "NIMBA182_DIR", "ZEP_LOCALE182"]
 SCOPES = {
     "all users (machine)": r"HKLM\System\CurrentControlSet\Control\Session Manager\Environment",
@@ -21,21 +27,45 @@ SCOPES = {
 }
 
 
+class Suite:
+    """Where the demonstrated suite lives and what its relinfo.xml says."""
+
+    def __init__(self, root_win, folder_name, revision):
+        self.root_win = root_win
+        self.folder_name = folder_name
+        self.revision = revision
+
+    @property
+    def root(self):
+        return linux_path(self.root_win)
+
+
 def linux_path(windows_path):
     assert windows_path[:3].upper() == "C:\\"
     return DRIVE_C.joinpath(*windows_path[3:].split("\\"))
 
 
+def windows_path(path):
+    path = Path(path)
+    if path.is_relative_to(DRIVE_C):
+        return "C:\\" + "\\".join(path.relative_to(DRIVE_C).parts)
+    return "Z:" + str(path).replace("/", "\\")
+
+
+def user_name():
+    return next(p.name for p in (DRIVE_C / "users").iterdir() if p.name.lower() != "public")
+
+
 def programs_folders():
-    user = next(p.name for p in (DRIVE_C / "users").iterdir() if p.name.lower() != "public")
     return {
         "all users": DRIVE_C / "ProgramData/Microsoft/Windows/Start Menu/Programs",
-        "current user": DRIVE_C / f"users/{user}/AppData/Roaming/Microsoft/Windows/Start Menu/Programs",
+        "current user": DRIVE_C / f"users/{user_name()}/AppData/Roaming/Microsoft/Windows/Start Menu/Programs",
     }
 
 
 def lay_out_suite():
-    root = linux_path(ROOT_WIN)
+    suite = Suite(r"C:\Demo\NIMBA Suite", "NIMBA 18.1 Demo", "2026 R1")
+    root = suite.root
     shutil.rmtree(root.parent, ignore_errors=True)
     bin_dir = root / "nimba" / "bin" / "winx64" / "setup"
     bin_dir.mkdir(parents=True)
@@ -45,15 +75,24 @@ def lay_out_suite():
     settings.mkdir(parents=True)
     (settings / "relinfo.xml").write_text(
         '<?xml version="1.0" encoding="UTF-8"?>\n<relinfo>\n'
-        f'  <startMenuFolderName value="{FOLDER_NAME}"/>\n'
-        f'  <startMenuShortcutAppendRevision value="{REVISION}"/>\n</relinfo>\n',
+        f'  <startMenuFolderName value="{suite.folder_name}"/>\n'
+        f'  <startMenuShortcutAppendRevision value="{suite.revision}"/>\n</relinfo>\n',
         encoding="utf-8",
     )
     cad = root / "commonfiles" / "CAD" / "bin" / "winx64"
     cad.mkdir(parents=True)
     (cad / "Qel.CadInt.CADConfigUtilityGUI.exe").write_bytes(b"MZ")
     (root / "NIMBA" / "gui" / "en-us" / "toolbars").mkdir(parents=True)
-    return bin_dir
+    return suite
+
+
+def sample_package_suite(per_user):
+    """The sample package's installation folder and its relinfo.xml values."""
+    relinfo = (SAMPLE / "relinfo.xml").read_text(encoding="utf-8")
+    folder_name, revision = (re.search(rf'{key} value="([^"]*)"', relinfo).group(1)
+                             for key in ("startMenuFolderName", "startMenuShortcutAppendRevision"))
+    base = rf"C:\users\{user_name()}\AppData\Local\Programs" if per_user else r"C:\Program Files"
+    return Suite(base + r"\NIMBA Sample Suite 18.1", folder_name, revision)
 
 
 def environment_values():
@@ -81,27 +120,35 @@ def shortcut_fields(link):
     return fields
 
 
-def start_menu_state():
+def start_menu_state(suite):
     state = {}
     for scope, folder in programs_folders().items():
-        product = folder / FOLDER_NAME
+        product = folder / suite.folder_name
         entries = sorted(str(p.relative_to(folder)) for p in product.rglob("*")) if product.exists() else []
-        state[scope] = ([FOLDER_NAME] if product.exists() else []) + entries
+        state[scope] = ([suite.folder_name] if product.exists() else []) + entries
     return state
 
 
-def toolbar_list():
-    path = linux_path(ROOT_WIN) / "NIMBA/gui/en-us/toolbars/tlbrlist182.qel"
+def toolbar_list(suite):
+    path = suite.root / "NIMBA/gui/en-us/toolbars/tlbrlist182.qel"
     return path.read_bytes() if path.exists() else None
 
 
-def snapshot():
-    return {"start menu": start_menu_state(), "environment": environment_values(), "toolbar list": toolbar_list()}
+def snapshot(suite):
+    return {"start menu": start_menu_state(suite), "environment": environment_values(),
+            "toolbar list": toolbar_list(suite), "tree": suite.root.exists()}
 
 
-def run(program, *arguments):
-    result = subprocess.run([WINE, program, *arguments], capture_output=True)
+def run(launcher, program, *arguments):
+    """Runs a program by its Windows path, through the launcher when there is one."""
+    result = subprocess.run([WINE, *launcher, program, *arguments], capture_output=True)
     return result.returncode, result.stdout + result.stderr
+
+
+def report_exit(command, code, output):
+    shown = " ".join(PureWindowsPath(part).name if "\\" in part else part for part in command)
+    print(f"\n{shown} exited with status {code}"
+          f"{' and printed nothing' if not output else ' and printed: ' + output.decode(errors='replace')}.")
 
 
 def describe_state(title, state):
@@ -117,6 +164,17 @@ def describe_state(title, state):
     print("  Toolbar list: " + ("absent" if listing is None else f"{len(listing.splitlines())} lines"))
 
 
+def describe_scopes_used(suite, installed):
+    """Where the installer's work landed, read back from the Start Menu and the registry."""
+    folders = programs_folders()
+    menus = [f"{scope}: {windows_path(folders[scope])}" for scope, entries in installed["start menu"].items()
+             if entries]
+    environments = [f"{scope}: {SCOPES[scope]}" for scope in SCOPES
+                    if (scope, "ZEP_ROOT182") in installed["environment"]]
+    print(f"\nStart Menu used:          {', '.join(menus) or 'none'}")
+    print(f"Environment scope used:   {', '.join(environments) or 'none'}")
+
+
 def side_by_side(before, after):
     print("\nBefore the installer versus after the remover:")
     rows = []
@@ -127,8 +185,9 @@ def side_by_side(before, after):
         for name in VARIABLES:
             rows.append((f"{name} ({scope})", before["environment"].get((scope, name), "-"),
                          after["environment"].get((scope, name), "-")))
+    kept = "present (kept on purpose)" if after["tree"] else "present"
     rows.append(("Toolbar list", "absent" if before["toolbar list"] is None else "present",
-                 "absent" if after["toolbar list"] is None else "present (kept on purpose)"))
+                 "absent" if after["toolbar list"] is None else kept))
     width = max(len(r[0]) for r in rows)
     middle = max(len(r[1]) for r in rows + [("", "before")])
     print(f"  {'':{width}}  {'before':{middle}}  after")
@@ -137,41 +196,63 @@ def side_by_side(before, after):
 
 
 def main():
-    bin_dir = lay_out_suite()
-    installer = bin_dir / "shortcut_installer.exe"
-    remover = bin_dir / "shortcut_remover.exe"
-    admin = subprocess.run([WINE, str(REPO / "build/x64/tests/tools/is_admin.exe")],
-                           capture_output=True, text=True).stdout.strip() == "1"
+    parser = argparse.ArgumentParser(description="Installs and removes a sample NIMBA suite under Wine.")
+    parser.add_argument("--user", action="store_true",
+                        help="run as a standard user (Administrators deny-only) instead of an administrator")
+    parser.add_argument("--msi", action="store_true",
+                        help="let the sample Windows Installer package run the programs (examples/msi)")
+    options = parser.parse_args()
 
-    print("\nSample suite laid out:")
-    print(f"  Installation root         {ROOT_WIN}")
-    print(f"  Programs placed in        {ROOT_WIN}\\nimba\\bin\\winx64\\setup (four levels below the root)")
-    print(f"  relinfo.xml says          startMenuFolderName=\"{FOLDER_NAME}\", "
-          f"startMenuShortcutAppendRevision=\"{REVISION}\"")
-    print(f"  Running as                {'administrator: all-users locations' if admin else 'a standard user'}")
+    launcher = [str(TOOLS / "run_restricted.exe")] if options.user else []
+    admin = run(launcher, windows_path(TOOLS / "is_admin.exe"))[1].strip() == b"1"
 
-    before = snapshot()
+    if options.msi:
+        package = REPO / "dist/x64" / ("nimba_sample_suite_peruser.msi" if options.user else "nimba_sample_suite.msi")
+        suite = sample_package_suite(options.user)
+        install = ("msiexec.exe", "/i", windows_path(package), "/qn")
+        remove = ("msiexec.exe", "/x", windows_path(package), "/qn")
+        print("\nSample Windows Installer package:")
+        print(f"  Package                   {package.relative_to(REPO)} "
+              f"({'per user' if options.user else 'per machine'}, from examples/msi/nimba_sample_suite.wxs)")
+        print(f"  Installation folder       {suite.root_win}")
+        print("  Custom actions            shortcut_installer.exe -INSTALL after InstallFiles (first install),")
+        print("                            shortcut_remover.exe before RemoveFiles (REMOVE=\"ALL\"), both deferred")
+    else:
+        suite = lay_out_suite()
+        setup = suite.root_win + r"\nimba\bin\winx64\setup"
+        install = (setup + r"\shortcut_installer.exe", "-INSTALL")
+        remove = (setup + r"\shortcut_remover.exe",)
+        print("\nSample suite laid out:")
+        print(f"  Installation root         {suite.root_win}")
+        print(f"  Programs placed in        {setup} (four levels below the root)")
+    print(f"  relinfo.xml says          startMenuFolderName=\"{suite.folder_name}\", "
+          f"startMenuShortcutAppendRevision=\"{suite.revision}\"")
+    print("  Running as                " + ("an administrator (elevated)" if admin else
+                                           "a standard user (run_restricted.exe: Administrators deny-only)"))
+
+    before = snapshot(suite)
     describe_state("State before the installer:", before)
 
-    code, output = run(installer, "-INSTALL")
-    print(f"\nshortcut_installer.exe -INSTALL exited with status {code}"
-          f"{' and printed nothing' if not output else ' and printed: ' + output.decode(errors='replace')}.")
+    code, output = run(launcher, *install)
+    report_exit(install, code, output)
 
-    folders = programs_folders()
-    scope = "all users" if admin else "current user"
-    product = folders[scope] / FOLDER_NAME
-    print(f"\nShortcuts it made in the {scope} Start Menu ({product.relative_to(DRIVE_C.parent)}):")
-    for link in sorted(product.rglob("*.lnk")):
-        print(f"  {link.relative_to(product)}")
-        for label, value in shortcut_fields(link).items():
-            print(f"      {label + ':':12}{value if value else '(none)'}")
+    installed = snapshot(suite)
+    describe_scopes_used(suite, installed)
+    for scope, folder in programs_folders().items():
+        product = folder / suite.folder_name
+        if not product.exists():
+            continue
+        print(f"\nShortcuts it made in the {scope} Start Menu ({product.relative_to(DRIVE_C.parent)}):")
+        for link in sorted(product.rglob("*.lnk")):
+            print(f"  {link.relative_to(product)}")
+            for label, value in shortcut_fields(link).items():
+                print(f"      {label + ':':12}{value if value else '(none)'}")
 
-    installed = snapshot()
     print("\nEnvironment variables it registered:")
     for (where, name), value in sorted(installed["environment"].items()):
         print(f"  {name} = {value}   [{where}]")
     listing = installed["toolbar list"]
-    print(f"\nToolbar list {ROOT_WIN}\\NIMBA\\gui\\en-us\\toolbars\\tlbrlist182.qel:")
+    print(f"\nToolbar list {suite.root_win}\\NIMBA\\gui\\en-us\\toolbars\\tlbrlist182.qel:")
     if listing is None:
         print("  (not written)")
     else:
@@ -179,11 +260,12 @@ def main():
             if line:
                 print(f"  {line.decode('latin-1')}   (ends in CR LF)")
 
-    code, output = run(remover)
-    print(f"\nshortcut_remover.exe exited with status {code}"
-          f"{' and printed nothing' if not output else ' and printed: ' + output.decode(errors='replace')}.")
-    after = snapshot()
+    code, output = run(launcher, *remove)
+    report_exit(remove, code, output)
+    after = snapshot(suite)
     describe_state("State after the remover:", after)
+    if options.msi:
+        print(f"  Installation folder: {'still there' if after['tree'] else 'gone'}")
     side_by_side(before, after)
 
 

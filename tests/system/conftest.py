@@ -455,6 +455,16 @@ def expected_shortcut(root, shortcut):
     return target_root + "\\" + program[0], program[1], root + "\\" + program[0]
 
 
+def expected_env(root):
+    """The installer's variables for the installation root R."""
+    return {"NIMBA_SYSDIR": "winx64", "ZEP_ROOT182": root, "NIMBA182_DIR": root + "\\NIMBA"}
+
+
+def toolbar_list_bytes(root):
+    """The toolbar list that "-INSTALL" writes for the installation root R."""
+    return b"".join(f"{root}\\nimba\\gui\\en-us\\toolbars\\{name}\r\n".encode() for name in TOOLBAR_FILES)
+
+
 @pytest.fixture
 def suite(make_suite):
     return make_suite()

@@ -3,20 +3,12 @@
 import pytest
 
 from conftest import (ALL_SHORTCUTS, CAD_MANAGER, DIST_X64, DRIVE_C, FILE_ASSOCIATION, INSTALLER, MACHINE,
-                      PRODUCT_CONFIG, TOOLBAR_FILES, UNINSTALL, USER, drive_c_tree, env_entries, env_values,
+                      PRODUCT_CONFIG, UNINSTALL, USER, drive_c_tree, env_entries, env_values, expected_env,
                       expected_shortcut, link_name, next_id, product_env, programs_folder, read_shortcut,
-                      run, run_command_line, to_windows, tree)
+                      run, run_command_line, to_windows, toolbar_list_bytes, tree)
 
 NO_CONFIG = "-NO_PRODUCT_CONFIG_START_MENU_SHORTCUT"
 OLD_LIST = b"C:\\old\\ONE.TLB\r\nC:\\old\\TWO.TLB\r\nC:\\old\\THREE.TLB\r\nC:\\old\\FOUR.TLB\r\n"
-
-
-def toolbar_list_bytes(root):
-    return b"".join(f"{root}\\nimba\\gui\\en-us\\toolbars\\{name}\r\n".encode() for name in TOOLBAR_FILES)
-
-
-def expected_env(root):
-    return {"NIMBA_SYSDIR": "winx64", "ZEP_ROOT182": root, "NIMBA182_DIR": root + "\\NIMBA"}
 
 
 def new_entries_outside(before, after, *allowed):

@@ -9,7 +9,7 @@ import pytest
 from conftest import DIST_X64, DIST_X86, INSTALLER, REMOVER
 
 PROGRAMS = (INSTALLER, REMOVER)
-RT_ICON, RT_GROUP_ICON, RT_MANIFEST = 3, 14, 24
+RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_MANIFEST = 3, 5, 6, 14, 24
 # Only DLLs every Windows has: the deliverables are copied alone, without any
 # MinGW runtime DLL beside them.
 SYSTEM_DLLS = {"KERNEL32.DLL", "USER32.DLL", "ADVAPI32.DLL", "SHELL32.DLL", "SHLWAPI.DLL",
@@ -48,6 +48,13 @@ def test_imports_only_system_dlls(deliverable):
     assert not any(name.startswith(("LIBSTDC++", "LIBGCC", "LIBWINPTHREAD")) for name in imported)
     delayed = getattr(deliverable, "DIRECTORY_ENTRY_DELAY_IMPORT", [])
     assert {entry.dll.decode().upper() for entry in delayed} <= SYSTEM_DLLS
+
+
+def test_carries_no_string_table_and_no_dialog(deliverable):
+    # The library's dialog texts read the caller's string table; the programs
+    # themselves stay windowless and bring none.
+    assert resource_type(deliverable, RT_STRING) is None
+    assert resource_type(deliverable, RT_DIALOG) is None
 
 
 def test_manifest_asks_highest_available_and_names_vista_and_windows7(deliverable):

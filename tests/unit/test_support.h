@@ -7,6 +7,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -162,6 +163,83 @@ public:
 private:
     bool active_ = false;
 };
+
+// Sets a variable of this process's environment (or removes it, with null)
+// and restores its earlier state at the end of the scope.
+class ScopedVariable {
+public:
+    ScopedVariable(const wchar_t* name, const wchar_t* value) : name_(name)
+    {
+        const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
+        if (needed > 0) {
+            earlier_.assign(needed, L'\0');
+            earlier_.resize(GetEnvironmentVariableW(name, &earlier_[0], needed));
+            wasSet_ = true;
+        }
+        SetEnvironmentVariableW(name, value);
+    }
+    ~ScopedVariable() { SetEnvironmentVariableW(name_.c_str(), wasSet_ ? earlier_.c_str() : nullptr); }
+    ScopedVariable(const ScopedVariable&) = delete;
+    ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+private:
+    std::wstring name_;
+    std::wstring earlier_;
+    bool wasSet_ = false;
+};
+
+// A test tool built beside the unit tests: build/x64/tests/tools/<name>.exe.
+inline std::wstring toolPath(const wchar_t* name)
+{
+    std::wstring folder = programPath();
+    folder.resize(folder.find_last_of(L'\\'));
+    folder.resize(folder.find_last_of(L'\\'));
+    return folder + L"\\tools\\" + name + L".exe";
+}
+
+// Starts a Windows program as a start from Linux does, through the Wine
+// loader (the WINE variable, else /usr/lib/wine/wine64), so that this
+// process's environment also becomes the program's Unix environment: only
+// there does LC_ALL fix the user locale. The loader gives no process handle,
+// so the program takes a report file and an event name as its first two
+// arguments and sets the event once the report is complete. Returns the
+// report's bytes, or "<no report>" when the event stays unset for 20 seconds.
+inline std::string runThroughWineLoader(const std::wstring& program, const std::wstring& arguments)
+{
+    wchar_t base[MAX_PATH + 1] = L"";
+    GetTempPathW(MAX_PATH + 1, base);
+    const std::wstring report = std::wstring(base) + uniqueName(L"nimba_report") + L".txt";
+    const std::wstring eventName = uniqueName(L"nimba_report_done");
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, eventName.c_str());
+
+    wchar_t loader[MAX_PATH] = L"";
+    if (GetEnvironmentVariableW(L"WINE", loader, MAX_PATH) == 0 || loader[0] != L'/')
+        wcscpy(loader, L"/usr/lib/wine/wine64");
+    // Found through drive Z:, the Unix root; the loader finds its companions
+    // through the Unix path it is called by.
+    std::wstring loaderFile = std::wstring(L"Z:") + loader;
+    for (wchar_t& unit : loaderFile) {
+        if (unit == L'/')
+            unit = L'\\';
+    }
+    std::wstring command =
+        L"\"" + std::wstring(loader) + L"\" \"" + program + L"\" \"" + report + L"\" " + eventName + L" " + arguments;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process = {};
+    std::string bytes = "<no report>";
+    if (CreateProcessW(loaderFile.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &process) &&
+        WaitForSingleObject(done, 20000) == WAIT_OBJECT_0)
+        bytes = readBytes(report);
+    if (process.hThread != nullptr)
+        CloseHandle(process.hThread);
+    if (process.hProcess != nullptr)
+        CloseHandle(process.hProcess);
+    CloseHandle(done);
+    DeleteFileW(report.c_str());
+    return bytes;
+}
 
 struct LinkFields {
     HRESULT loaded = E_FAIL;

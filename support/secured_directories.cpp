@@ -1,0 +1,67 @@
+#include "secured_directories.h"
+
+#include <aclapi.h>
+
+#include <utility>
+
+namespace {
+
+// Every right but WRITE_OWNER and SYNCHRONIZE: other users may change the
+// folder and its access list, not take it over.
+const DWORD kEveryoneRights =
+    GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | DELETE | READ_CONTROL | WRITE_DAC | 0x1FFF;
+
+} // namespace
+
+EveryoneFolderSecurity buildEveryoneFolderSecurity()
+{
+    EveryoneFolderSecurity security;
+    ZeroMemory(&security.attributes, sizeof(security.attributes));
+
+    SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
+    PSID rawSid = nullptr;
+    if (!AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &rawSid))
+        return security;
+    UniqueSid everyone(rawSid);
+
+    EXPLICIT_ACCESS_W entry;
+    ZeroMemory(&entry, sizeof(entry));
+    entry.grfAccessPermissions = kEveryoneRights;
+    entry.grfAccessMode = SET_ACCESS;
+    // Subfolders made later inherit the entry; files there get their own.
+    entry.grfInheritance = CONTAINER_INHERIT_ACE;
+    entry.Trustee.pMultipleTrustee = nullptr;
+    entry.Trustee.MultipleTrusteeOperation = NO_MULTIPLE_TRUSTEE;
+    entry.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    entry.Trustee.TrusteeType = TRUSTEE_IS_WELL_KNOWN_GROUP;
+    entry.Trustee.ptstrName = static_cast<LPWSTR>(everyone.get());
+
+    PACL rawAcl = nullptr;
+    if (SetEntriesInAclW(1, &entry, nullptr, &rawAcl) != ERROR_SUCCESS)
+        return security;
+    UniqueLocal<ACL> acl(rawAcl);
+
+    UniqueLocal<void> descriptor(LocalAlloc(LPTR, SECURITY_DESCRIPTOR_MIN_LENGTH));
+    if (!descriptor || !InitializeSecurityDescriptor(descriptor.get(), SECURITY_DESCRIPTOR_REVISION) ||
+        !SetSecurityDescriptorDacl(descriptor.get(), TRUE, acl.get(), FALSE))
+        return security;
+
+    security.attributes.nLength = sizeof(security.attributes);
+    security.attributes.lpSecurityDescriptor = descriptor.get();
+    security.attributes.bInheritHandle = FALSE;
+    security.acl = std::move(acl);
+    security.descriptor = std::move(descriptor);
+    return security;
+}
+
+int createDirectoryForEveryone(const wchar_t* path)
+{
+    // Without its security the folder would be closed to other users: better
+    // none at all.
+    EveryoneFolderSecurity security = buildEveryoneFolderSecurity();
+    if (!security.descriptor)
+        return 0;
+    // An existing folder keeps its own security; the refusal is not an error.
+    CreateDirectoryW(path, &security.attributes);
+    return 0;
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+// What the launching and process tests share: the test tools they start, the
+// children they find by name and end, and a probe for leaked handles.
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace unit {
+
+// Running children of this process whose executable file is `fileName`.
+inline std::vector<DWORD> childProcessIds(const std::wstring& fileName)
+{
+    std::vector<DWORD> ids;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return ids;
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL listed = Process32FirstW(snapshot, &entry); listed; listed = Process32NextW(snapshot, &entry))
+        if (entry.th32ParentProcessID == GetCurrentProcessId() && _wcsicmp(entry.szExeFile, fileName.c_str()) == 0)
+            ids.push_back(entry.th32ProcessID);
+    CloseHandle(snapshot);
+    return ids;
+}
+
+// Ends each of these processes and waits until it has gone.
+inline void endProcesses(const std::vector<DWORD>& ids)
+{
+    for (DWORD id : ids) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+        if (process == nullptr)
+            continue;
+        TerminateProcess(process, 99);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+    }
+}
+
+// The values of a few handles opened afresh and closed again. Wine answers 0
+// to GetProcessHandleCount but hands out the lowest free slots, so a handle
+// leaked between two probes changes their values.
+inline std::vector<HANDLE> freshHandleValues()
+{
+    std::vector<HANDLE> values;
+    for (int i = 0; i < 8; ++i)
+        values.push_back(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    for (HANDLE value : values)
+        CloseHandle(value);
+    return values;
+}
+
+} // namespace unit
