@@ -391,6 +391,13 @@ class Suite:
         return self.product_folder(scope) / subfolder / link_name(name, suffix)
 
 
+def short_id(value):
+    """A parameter's test id: long names by their start and length."""
+    if isinstance(value, str) and len(value) >= 40:
+        return f"{value[:12]}...{len(value)}"
+    return None
+
+
 @pytest.fixture(scope="session")
 def wine_prefix():
     if PREFIX is None or not (DRIVE_C / "windows").is_dir():

@@ -5,7 +5,7 @@ import pytest
 from conftest import (ALL_SHORTCUTS, CAD_MANAGER, DIST_X64, DRIVE_C, FILE_ASSOCIATION, INSTALLER, MACHINE,
                       PRODUCT_CONFIG, TOOLBAR_FILES, UNINSTALL, USER, drive_c_tree, env_entries, env_values,
                       expected_shortcut, link_name, next_id, product_env, programs_folder, read_shortcut,
-                      run, run_command_line, to_windows, tree)
+                      run, run_command_line, short_id, to_windows, tree)
 
 NO_CONFIG = "-NO_PRODUCT_CONFIG_START_MENU_SHORTCUT"
 OLD_LIST = b"C:\\old\\ONE.TLB\r\nC:\\old\\TWO.TLB\r\nC:\\old\\THREE.TLB\r\nC:\\old\\FOUR.TLB\r\n"
@@ -244,6 +244,13 @@ def test_unicode_and_nested_folder_names(make_suite, folder_name, revision):
     assert link.local_path == expected_shortcut(suite.win_root, UNINSTALL)[0]
 
 
+# The longest value relinfo.xml may hold, in bytes.
+LONGEST_VALUE = 32767
+
+
+# Refused: names that could reach outside the Programs folder, names the shell
+# could not parse back (device names, a trailing dot or blank) and paths that
+# would not fit MAX_PATH.
 @pytest.mark.parametrize("folder_name, revision", [
     ("..\\..\\Escape {id}", ""),
     ("Suite\\..\\..\\..\\..\\..\\..\\..\\Escape {id}", ""),
@@ -253,9 +260,18 @@ def test_unicode_and_nested_folder_names(make_suite, folder_name, revision):
     ("Suite {id}", "\\..\\Escape"),
     ("Suite {id}", "a/../../b"),
     ("Suite {id}", "x:y"),
-])
-def test_names_that_would_leave_the_programs_folder_create_nothing(make_suite, folder_name, revision):
-    suite = make_suite(folder_name=folder_name.format(id=next_id()), revision=revision, cad=True)
+    ("Suite {id}\\con.txt", ""),
+    ("Suite {id}.", ""),
+    ("Suite {id} ", ""),
+    ("Suite {id}", "LPT1"),
+    ("Suite {id}", "R "),
+    ("Long {id}\\" + "x" * 140 + "\\" + "y" * 150, ""),
+    ("Deep {id}\\" + "\\".join(["a"] * 2000), ""),
+    ("Deepest {id}" + "\\a" * LONGEST_VALUE, ""),
+], ids=short_id)
+def test_refused_names_create_nothing(make_suite, folder_name, revision):
+    folder_name = folder_name.format(id=next_id())[:LONGEST_VALUE]
+    suite = make_suite(folder_name=folder_name, revision=revision, cad=True)
     before = drive_c_tree()
     suite.install()
     assert drive_c_tree() == before
