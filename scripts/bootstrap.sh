@@ -9,6 +9,7 @@ packages=(
   wine wine64
   googletest
   liblnk-utils python3-pefile python3-pytest
+  locales
 )
 
 missing=()

@@ -11,8 +11,8 @@ NO_CONFIG = "-NO_PRODUCT_CONFIG_START_MENU_SHORTCUT"
 OLD_LIST = b"C:\\old\\ONE.TLB\r\nC:\\old\\TWO.TLB\r\nC:\\old\\THREE.TLB\r\nC:\\old\\FOUR.TLB\r\n"
 
 
-def toolbar_list_bytes(root):
-    return b"".join(f"{root}\\nimba\\gui\\en-us\\toolbars\\{name}\r\n".encode() for name in TOOLBAR_FILES)
+def toolbar_list_bytes(root, code_page="ascii"):
+    return b"".join(f"{root}\\nimba\\gui\\en-us\\toolbars\\{name}\r\n".encode(code_page) for name in TOOLBAR_FILES)
 
 
 def expected_env(root):
@@ -278,18 +278,26 @@ def test_refused_names_create_nothing(make_suite, folder_name, revision):
     assert env_values(MACHINE).get("ZEP_ROOT182") == suite.win_root, "the rest of the run was skipped"
 
 
-def test_installation_root_outside_the_narrow_character_set(make_suite):
-    suite = make_suite(base=DRIVE_C / "st" / f"t{next_id()}" / "Wurzel 根 Ä", revision="1", toolbars=True)
+# The toolbar list is written in the system's ANSI code page (C.UTF-8 gives
+# code page 1252 under Wine, ja_JP.UTF-8 code page 932); a root with a
+# character the code page has no form for keeps the old list whole.
+@pytest.mark.parametrize("locale, root_name, code_page", [
+    ("C.UTF-8", "Wurzel 根 Ä", None),
+    ("C.UTF-8", "Wurzel € Ä", "cp1252"),
+    ("ja_JP.UTF-8", "ルート 根", "cp932"),
+])
+def test_installation_root_outside_the_ascii_range(make_suite, locale, root_name, code_page):
+    suite = make_suite(base=DRIVE_C / "st" / f"t{next_id()}" / root_name, revision="1", toolbars=True)
     suite.toolbar_list.write_bytes(OLD_LIST)
-    suite.install("-INSTALL")
+    suite.install("-INSTALL", locale=locale)
     assert product_env()[MACHINE] == expected_env(suite.win_root)
     for shortcut in (UNINSTALL, PRODUCT_CONFIG, FILE_ASSOCIATION):
         # The target's local path is stored in the ANSI code page: compare the icon, which is Unicode.
         assert read_shortcut(suite.link(MACHINE, shortcut)).icon_location == expected_shortcut(
             suite.win_root, shortcut)[2]
-    # The list's narrow character set cannot hold the root: the old list stays whole.
     assert sorted(p.name for p in suite.toolbar_list.parent.iterdir()) == ["tlbrlist182.qel"]
-    assert suite.toolbar_list.read_bytes() == OLD_LIST
+    expected = OLD_LIST if code_page is None else toolbar_list_bytes(suite.win_root, code_page)
+    assert suite.toolbar_list.read_bytes() == expected
 
 
 def test_installation_root_longer_than_520_characters(make_suite):
