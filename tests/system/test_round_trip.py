@@ -72,6 +72,9 @@ def test_remover_takes_no_options_and_ends_clean(make_suite, install_args, remov
     suite = make_suite(revision="11", cad=True, toolbars=True)
     suite.install(*install_args)
     assert suite.product_folder(MACHINE).is_dir()
+    # Left empty by the companion's and the documentation's own removal: they go too.
+    for emptied in ("Client Tools", "Help"):
+        (suite.product_folder(MACHINE) / emptied).mkdir()
     suite.remove(*remove_args)
     assert not suite.product_folder(MACHINE).exists()
     assert product_env() == {MACHINE: {"NIMBA_SYSDIR": "winx64"}, USER: {}}
