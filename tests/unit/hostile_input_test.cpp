@@ -228,7 +228,7 @@ int createSuffixedShortcut(const wchar_t* targetDirectory, const wchar_t* target
 const int kRounds = 1000;
 // Every shortcut saved makes Wine start its menu builder (25 to 55 ms here):
 // fewer rounds keep the run short and still show a loss in every round.
-const int kSavingRounds = 100;
+const int kSavingRounds = 50;
 
 struct RepeatedOperation {
     const char* name;
