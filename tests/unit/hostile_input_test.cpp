@@ -128,8 +128,8 @@ std::string randomBytes(std::mt19937& random)
     return bytes;
 }
 
-// One lookup by both calls of its protocol, the fill call with `capacity`
-// units and canaries past them.
+// The fill call of a lookup, with `capacity` units and canaries past them:
+// the value when it fits, else only the empty string.
 void checkFill(const char* bytes, size_t size, const char* key, const Reading& expected, int capacity)
 {
     std::vector<wchar_t> buffer(static_cast<size_t>(capacity) + kCanaryUnits, kCanary);
