@@ -9,10 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "dialog_texts.h"
 #include "environment.h"
+#include "language.h"
+#include "launching.h"
+#include "messages.h"
 #include "paths.h"
+#include "platform.h"
 #include "privilege.h"
+#include "processes.h"
+#include "release_identity.h"
 #include "release_info.h"
+#include "secured_directories.h"
 #include "shell_links.h"
 #include "start_menu.h"
 #include "strings.h"
@@ -201,6 +209,8 @@ struct Workspace {
     std::wstring product;
     std::wstring productSubfolder;
     std::wstring productFolder;
+    std::wstring quickProgram;
+    HWND window;
 };
 const Workspace* place = nullptr;
 
@@ -226,9 +236,41 @@ int createSuffixedShortcut(const wchar_t* targetDirectory, const wchar_t* target
 
 // Each operation runs this many rounds, unless its line says otherwise.
 const int kRounds = 1000;
-// Every shortcut saved makes Wine start its menu builder (25 to 55 ms here):
-// fewer rounds keep the run short and still show a loss in every round.
+// Every shortcut saved makes Wine start its menu builder (25 to 55 ms here),
+// and every launch starts a process: fewer rounds keep the run short and
+// still show a loss in every round.
 const int kSavingRounds = 50;
+const int kLaunchRounds = 20;
+
+// A copy of the quick program's command line, writable as the launches need.
+std::vector<wchar_t> quickCommandLine()
+{
+    const std::wstring line = L"\"" + place->quickProgram + L"\"";
+    return std::vector<wchar_t>(line.c_str(), line.c_str() + line.size() + 1);
+}
+
+// Closes the message boxes of this thread once they stand; runs as a thread
+// timer inside the box's own message loop.
+void CALLBACK closeMessageBoxes(HWND, UINT, UINT_PTR, DWORD)
+{
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM) -> BOOL {
+            wchar_t className[16] = L"";
+            GetClassNameW(window, className, 16);
+            if (wcscmp(className, L"#32770") == 0)
+                PostMessageW(window, WM_COMMAND, IDOK, 0);
+            return TRUE;
+        },
+        0);
+}
+
+void answeredBox(void (*show)())
+{
+    const UINT_PTR timer = SetTimer(nullptr, 0, 5, closeMessageBoxes);
+    show();
+    KillTimer(nullptr, timer);
+}
 
 struct RepeatedOperation {
     const char* name;
@@ -290,6 +332,42 @@ const RepeatedOperation kOperations[] = {
     {"setEnvVar, deleteEnvVar", [] { setEnvVar(kVariable, L"x", REG_SZ, kUserScope); },
      [] { deleteEnvVar(kVariable, kUserScope); }},
     {"broadcastEnvironmentChange", [] { broadcastEnvironmentChange(); }, nullptr},
+    {"getReleaseCode, getReleaseFolderName",
+     [] { wchar_t v[8]; getReleaseCode(v, getReleaseCode(nullptr, 0)); getReleaseFolderName(v, 8); }, nullptr},
+    {"getRootFromEnvironment", [] { wchar_t v[MAX_PATH]; getRootFromEnvironment(v, MAX_PATH); }, nullptr},
+    {"readDiscMarker", [] { wchar_t v[16]; readDiscMarker(place->folder.c_str(), v, 16); }, nullptr},
+    {"getLanguageIndex", [] { getLanguageIndex(0, place->folder.c_str()); }, nullptr},
+    {"languageIndexForCode, getLocaleLanguage", [] { languageIndexForCode(L"xx", 0); }, nullptr},
+    {"getLanguageCodeFor", [] { wchar_t v[8]; getLanguageCodeFor(0, v, 8); }, nullptr},
+    {"readSettingValue", [] { wchar_t b[8]; wchar_t* v = b; readSettingValue(place->relinfo.c_str(), &v, 8); }, nullptr},
+    {"writeLanguageSettings", [] { writeLanguageSettings(kLanguageFrench, 1); }, nullptr},
+    {"isProcessor64Bit", [] { isProcessor64Bit(); }, nullptr},
+    {"hasSubkeyContaining", [] { hasSubkeyContaining(L"SOFTWARE\\Microsoft", L"HPC", 1); }, nullptr},
+    {"detectWindowsEdition", [] { WindowsEditionFlags flags; detectWindowsEdition(&flags); }, nullptr},
+    {"readRegistryString",
+     [] { wchar_t v[kRegistryStringCapacity]; readRegistryString(HKEY_CURRENT_USER, L"Environment", v, L"TEMP"); },
+     nullptr},
+    {"getModuleFilePath", [] { std::vector<wchar_t> p(getModuleFilePath(nullptr, 0)); getModuleFilePath(p.data(), int(p.size())); },
+     nullptr},
+    {"shellExecuteAndWait", [] { shellExecuteAndWait(place->quickProgram.c_str(), nullptr, SW_HIDE); }, nullptr,
+     kLaunchRounds},
+    {"shellOpen", [] { shellOpen(place->quickProgram.c_str(), L"", SW_HIDE); }, nullptr, kLaunchRounds},
+    {"runHiddenAndWait", [] { runHiddenAndWait(quickCommandLine().data()); }, nullptr, kLaunchRounds},
+    {"runHiddenDetached", [] { runHiddenDetached(quickCommandLine().data()); }, nullptr, kLaunchRounds},
+    {"runProcessAndWait, not waiting", [] { runProcessAndWait(nullptr, quickCommandLine().data(), SW_HIDE, 1); },
+     nullptr, kLaunchRounds},
+    {"terminateProcessesByName", [] { terminateProcessesByName(L"no_nimba_process_is_named_so"); }, nullptr},
+    {"createDirectoryForEveryone", [] { createDirectoryForEveryone(place->newFolder.c_str()); },
+     [] { RemoveDirectoryW(place->newFolder.c_str()); }},
+    {"showInformationMessage", [] { answeredBox([] { showInformationMessage(L"x"); }); }, nullptr, kLaunchRounds},
+    {"showSystemErrorMessage", [] { answeredBox([] { showSystemErrorMessage(5); }); }, nullptr, kLaunchRounds},
+    {"setDialogItemText, loadResourceText and the resource setters",
+     [] {
+         setDialogItemText(L"x", place->window, 1);
+         setDialogItemResourceText(1, GetModuleHandleW(nullptr), place->window, 1, 0);
+         setWindowResourceText(1, GetModuleHandleW(nullptr), place->window, 0);
+     },
+     nullptr},
 };
 
 // Busy bytes of every heap of the process: the runtime's own heap (new,
@@ -353,6 +431,11 @@ TEST(RepeatedOperations, LeaveNoHandleAndNoHeapBehind)
     ASSERT_TRUE(CreateDirectoryW(workspace.productFolder.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryW((workspace.productFolder + L"\\Help").c_str(), nullptr));
     ASSERT_TRUE(unit::writeBytes(workspace.relinfo, "<relinfo startMenuShortcutAppendRevision=\"R2\"/>"));
+    workspace.quickProgram = unit::toolPath(L"exits_at_once");
+    workspace.window = CreateWindowW(L"STATIC", L"", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, workspace.window);
+    // The per-user language file goes to the test's own folder.
+    unit::ScopedVariable appData(L"APPDATA", temp.path().c_str());
     place = &workspace;
 
     // Measured after the warm-up, halfway and at the end: what is lost in every
@@ -373,6 +456,7 @@ TEST(RepeatedOperations, LeaveNoHandleAndNoHeapBehind)
         }
     }
     place = nullptr;
+    DestroyWindow(workspace.window);
     DeleteFileW(workspace.relinfo.c_str());
     unit::removeTree(workspace.productFolder);
     CoUninitialize();
