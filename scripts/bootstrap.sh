@@ -10,6 +10,7 @@ packages=(
   googletest
   liblnk-utils python3-pefile python3-pytest
   wixl msitools
+  locales
 )
 
 missing=()

@@ -25,49 +25,34 @@ const int kCutsToInstallRoot = 5;
 const DWORD kLongestPath = 32768;
 const size_t kLongestValue = kLongestPath - 1;
 
+// First occurrence of the needleLength bytes of `needle` in [start, end), or
+// null.
+const char* findBytes(const char* start, const char* end, const char* needle, size_t needleLength)
+{
+    if (needleLength == 0)
+        return start;
+    while (static_cast<size_t>(end - start) >= needleLength) {
+        const size_t firstPlaces = static_cast<size_t>(end - start) - needleLength + 1;
+        const char* candidate = static_cast<const char*>(memchr(start, needle[0], firstPlaces));
+        if (candidate == nullptr)
+            return nullptr;
+        if (memcmp(candidate, needle, needleLength) == 0)
+            return candidate;
+        start = candidate + 1;
+    }
+    return nullptr;
+}
+
 // Finds `key` in the release information file at `filePath` and hands out its
-// value by the size-and-fill protocol. The file is scanned as bytes, never
-// parsed: the value is whatever lies between the first two double quotes after
-// the first occurrence of the key.
+// value by the size-and-fill protocol.
 int lookupReleaseValue(const wchar_t* filePath, const char* key, wchar_t** value, int capacity)
 {
-    const bool filling = value != nullptr && *value != nullptr;
-    if (filling && capacity > 0)
-        (*value)[0] = L'\0';
-
     char* rawBytes = nullptr;
     readFileBytes(filePath, &rawBytes);
     // A file that cannot be opened is a file without the key; a failed read
     // still leaves a terminated buffer of what was read.
     UniqueBytes bytes(rawBytes);
-    if (!bytes)
-        return 1;
-
-    const char* found = strstr(bytes.get(), key);
-    if (found == nullptr)
-        return 1;
-    const char* opening = strchr(found, '"');
-    if (opening == nullptr)
-        return 1;
-    const char* closing = strchr(opening + 1, '"');
-    if (closing == nullptr)
-        return 1;
-
-    // Every value names part of a path, and no path is longer than this: a
-    // longer one is no value, and cannot exhaust a 32-bit program's memory.
-    size_t byteCount = static_cast<size_t>(closing - (opening + 1));
-    if (byteCount > kLongestValue)
-        return 1;
-    int count = static_cast<int>(byteCount) + 1;
-
-    // The file may have grown since the size query: never write beyond what
-    // the caller allocated. UTF-8 of n bytes never yields more than n units.
-    if (filling && byteCount > 0 && capacity >= count) {
-        int written = MultiByteToWideChar(CP_UTF8, 0, opening + 1, static_cast<int>(byteCount), *value,
-                                          static_cast<int>(byteCount));
-        (*value)[written] = L'\0';
-    }
-    return count;
+    return findReleaseValue(bytes.get(), bytes ? strlen(bytes.get()) : 0, key, value, capacity);
 }
 
 // The release information file of the installation tree.
@@ -176,6 +161,46 @@ int getInstallRoot(wchar_t* buffer, int capacity)
     buffer[0] = L'\0';
     stripToInstallRoot(programPath.get(), buffer);
     return 0;
+}
+
+int findReleaseValue(const char* bytes, size_t size, const char* key, wchar_t** value, int capacity)
+{
+    const bool filling = value != nullptr && *value != nullptr;
+    if (filling && capacity > 0)
+        (*value)[0] = L'\0';
+    if (bytes == nullptr || key == nullptr)
+        return 1;
+
+    // Scanned as bytes, never parsed: the value is whatever lies between the
+    // first two double quotes after the first occurrence of the key, and the
+    // text ends at its first zero byte.
+    const char* zero = static_cast<const char*>(memchr(bytes, '\0', size));
+    const char* end = zero != nullptr ? zero : bytes + size;
+    const char* found = findBytes(bytes, end, key, strlen(key));
+    if (found == nullptr)
+        return 1;
+    const char* opening = static_cast<const char*>(memchr(found, '"', static_cast<size_t>(end - found)));
+    if (opening == nullptr)
+        return 1;
+    const char* closing = static_cast<const char*>(memchr(opening + 1, '"', static_cast<size_t>(end - opening - 1)));
+    if (closing == nullptr)
+        return 1;
+
+    // Every value names part of a path, and no path is longer than this: a
+    // longer one is no value, and cannot exhaust a 32-bit program's memory.
+    size_t byteCount = static_cast<size_t>(closing - (opening + 1));
+    if (byteCount > kLongestValue)
+        return 1;
+    int count = static_cast<int>(byteCount) + 1;
+
+    // The file may have grown since the size query: never write beyond what
+    // the caller allocated. UTF-8 of n bytes never yields more than n units.
+    if (filling && byteCount > 0 && capacity >= count) {
+        int written = MultiByteToWideChar(CP_UTF8, 0, opening + 1, static_cast<int>(byteCount), *value,
+                                          static_cast<int>(byteCount));
+        (*value)[written] = L'\0';
+    }
+    return count;
 }
 
 int getStartMenuFolderName(wchar_t** value, int capacity)

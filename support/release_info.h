@@ -2,6 +2,8 @@
 
 // Where the suite is installed and what its release information file says.
 
+#include <cstddef>
+
 // Reads a whole file into a new byte buffer, one byte longer than what was
 // read and ending in a zero byte; the caller frees *bytes with delete[].
 // Returns 1 when the whole file was read, 0 when it cannot be opened, is too
@@ -37,6 +39,13 @@ int getStartMenuFolderName(wchar_t** value, int capacity);
 int getShortcutRevision(wchar_t** value, int capacity);
 // The same key, from the relinfo.xml beside the running program.
 int getLocalShortcutRevision(wchar_t** value, int capacity);
+
+// The lookups' reading of release information, over `size` bytes of it: the
+// value of `key` (matched as exact bytes) is what lies between the first two
+// double quotes after the key's first occurrence, taken as UTF-8; the bytes
+// end early at a zero byte. Same size-and-fill protocol and results as the
+// lookups; null bytes or key give no value.
+int findReleaseValue(const char* bytes, size_t size, const char* key, wchar_t** value, int capacity);
 
 // Runs one of the lookups above by its two calls and hands out the value as a
 // new string (empty when there is none), released with freeString.

@@ -29,17 +29,59 @@ bool isSeparator(wchar_t unit)
     return unit == L'\\' || unit == L'/';
 }
 
-// A component of only dots and blanks is a "." or ".." to the platform, which
-// drops trailing dots and blanks from names.
-bool isDotComponent(const wchar_t* start, const wchar_t* end)
+// Names the platform reserves for devices, whatever the extension or case:
+// "CON.txt" opens the console, not a file in the folder.
+bool isReservedDeviceName(const wchar_t* start, const wchar_t* end)
+{
+    static const wchar_t* const kDevices[] = {L"CON", L"PRN", L"AUX", L"NUL"};
+    static const wchar_t* const kNumberedDevices[] = {L"COM", L"LPT"};
+    const wchar_t* baseEnd = start;
+    while (baseEnd != end && *baseEnd != L'.')
+        ++baseEnd;
+    // The platform also ignores blanks before the extension ("CON .txt").
+    while (baseEnd != start && baseEnd[-1] == L' ')
+        --baseEnd;
+    const size_t length = static_cast<size_t>(baseEnd - start);
+    if (length == 3) {
+        for (const wchar_t* device : kDevices) {
+            if (_wcsnicmp(start, device, 3) == 0)
+                return true;
+        }
+    }
+    if (length == 4 && start[3] >= L'1' && start[3] <= L'9') {
+        for (const wchar_t* device : kNumberedDevices) {
+            if (_wcsnicmp(start, device, 3) == 0)
+                return true;
+        }
+    }
+    return false;
+}
+
+// A path component the shell parses back to what was created. The platform
+// drops trailing dots and blanks when it creates a name ("Suite." makes
+// "Suite", and ".." or ". " step up a level), and device names are no files.
+// An empty component (a doubled separator) is the platform's to fold.
+bool isParsableComponent(const wchar_t* start, const wchar_t* end)
 {
     if (start == end)
+        return true;
+    if (end[-1] == L'.' || end[-1] == L' ')
         return false;
-    for (const wchar_t* cursor = start; cursor != end; ++cursor) {
-        if (*cursor != L'.' && *cursor != L' ')
-            return false;
-    }
-    return true;
+    return !isReservedDeviceName(start, end);
+}
+
+// The shell parses no path of MAX_PATH code units or more: what it cannot
+// parse, the remover could not remove, so it is never created either.
+bool fitsShellPath(size_t length)
+{
+    return length < MAX_PATH;
+}
+
+// A part's length for fitsShellPath, counted no further than the limit, so
+// that a name of thousands of levels costs no more than a short one.
+size_t boundedLength(const wchar_t* part)
+{
+    return wcsnlen(part, MAX_PATH);
 }
 
 // Folds each run of backslashes in `path` into one, in place.
@@ -66,7 +108,8 @@ wchar_t* allocProgramsFolder()
 }
 
 // <Programs><subfolder>\<name>[ <suffix>].lnk, or null when any part could
-// lead outside the Programs folder or the folder is unknown. Creation and
+// lead outside the Programs folder or the shell could not parse the path, or
+// the folder is unknown. Creation and
 // removal compose it identically, doubled backslashes included.
 wchar_t* allocShortcutPath(const wchar_t* subfolder, const wchar_t* name, const wchar_t* suffix)
 {
@@ -77,6 +120,10 @@ wchar_t* allocShortcutPath(const wchar_t* subfolder, const wchar_t* name, const 
     if (programs[0] == L'\0')
         return nullptr;
     const bool suffixed = suffix[0] != L'\0';
+    const size_t length = boundedLength(programs.get()) + boundedLength(subfolder) + 1 + boundedLength(name) +
+                          (suffixed ? 1 + boundedLength(suffix) : 0) + boundedLength(kLinkExtension);
+    if (!fitsShellPath(length))
+        return nullptr;
     return joinStrings(7, programs.get(), subfolder, L"\\", name, suffixed ? L" " : nullptr,
                        suffixed ? suffix : nullptr, kLinkExtension);
 }
@@ -111,7 +158,7 @@ int isSafeStartMenuSubfolder(const wchar_t* subfolder)
     const wchar_t* componentStart = subfolder;
     for (const wchar_t* cursor = subfolder;; ++cursor) {
         if (*cursor == L'\0' || isSeparator(*cursor)) {
-            if (isDotComponent(componentStart, cursor))
+            if (!isParsableComponent(componentStart, cursor))
                 return 0;
             if (*cursor == L'\0')
                 return 1;
@@ -135,11 +182,12 @@ int isSafeShortcutNamePart(const wchar_t* part)
 {
     if (part == nullptr)
         return 0;
-    for (const wchar_t* cursor = part; *cursor != L'\0'; ++cursor) {
+    const wchar_t* cursor = part;
+    for (; *cursor != L'\0'; ++cursor) {
         if (isSeparator(*cursor) || isForbiddenCharacter(*cursor))
             return 0;
     }
-    return 1;
+    return isParsableComponent(part, cursor) ? 1 : 0;
 }
 
 int createStartMenuShortcut(const wchar_t* targetDirectory, const wchar_t* targetFileName,
@@ -171,7 +219,7 @@ int removeStartMenuFolder(const wchar_t* subfolder)
     if (!isSafeStartMenuSubfolder(subfolder) || !namesFolderBelowPrograms(subfolder))
         return 0;
     UniqueString programs(allocProgramsFolder());
-    if (programs[0] == L'\0')
+    if (programs[0] == L'\0' || !fitsShellPath(boundedLength(programs.get()) + boundedLength(subfolder)))
         return 0;
     UniqueString folder(joinStrings(2, programs.get(), subfolder));
     // The shell does not parse an empty component ("Programs\\Help" from an

@@ -2,7 +2,9 @@
 
 // Where the suite's shortcuts live in the Start Menu and how they are named.
 // Every operation returns 0; nothing is created or removed when the Programs
-// folder is unknown or a path part could lead outside it.
+// folder is unknown, a path part could lead outside it or the shell could not
+// parse it, or the whole path would not fit MAX_PATH (shorter than 260 code
+// units with a shortcut's suffix and extension).
 
 // The all-users Programs folder for an administrator, the current user's
 // otherwise, by the two-call protocol: with a capacity below the folder's
@@ -12,8 +14,10 @@
 int getProgramsFolder(wchar_t* buffer, int capacity);
 
 // 1 when `subfolder` (empty, or starting with a backslash) names a place
-// inside the Programs folder: no drive, colon or stream, no "." or ".."
-// component, no character a file name cannot hold.
+// inside the Programs folder that the shell parses back: no drive, colon or
+// stream, no character a file name cannot hold, no component that ends in a
+// dot or a blank (".." included) or is a device name (CON, PRN, AUX, NUL,
+// COM1-COM9, LPT1-LPT9, in any case, with or without an extension).
 int isSafeStartMenuSubfolder(const wchar_t* subfolder);
 
 // 1 when `subfolder` (or a folder name) holds more than separators, so that
@@ -21,7 +25,8 @@ int isSafeStartMenuSubfolder(const wchar_t* subfolder);
 int namesFolderBelowPrograms(const wchar_t* subfolder);
 
 // 1 when `part` (a shortcut name or suffix) is a plain file-name part: no
-// separator, colon or character a file name cannot hold.
+// separator, colon or character a file name cannot hold, not a device name,
+// not ending in a dot or a blank. The empty part is plain.
 int isSafeShortcutNamePart(const wchar_t* part);
 
 // Writes <Programs><subfolder>\<name>[ <suffix>].lnk pointing at the quoted

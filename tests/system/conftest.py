@@ -149,14 +149,33 @@ if not any("UTF-8" in os.environ.get(v, "").upper() for v in ("LC_ALL", "LC_CTYP
 LAUNCH_FAILURE = b"ShellExecuteEx failed"
 
 
-def wine(*args, timeout=120):
+def linux_locale(name):
+    """The environment for a UTF-8 Linux locale such as ja_JP.UTF-8, compiled once
+    beside the prefix when the machine lacks it: without it Wine reads the
+    program's path and arguments in ASCII."""
+    language = name.split(".")[0]
+    if language == "C":
+        return {"LC_ALL": name}
+    folder = PREFIX.parent / "locales"
+    if not (folder / name).is_dir():
+        folder.mkdir(exist_ok=True)
+        subprocess.run(["localedef", "-i", language, "-f", "UTF-8", str(folder / name)],
+                       stdin=subprocess.DEVNULL, capture_output=True, check=False)
+    assert (folder / name).is_dir(), f"localedef could not compile {name} (package locales)"
+    return {"LC_ALL": name, "LOCPATH": str(folder)}
+
+
+def wine(*args, timeout=120, locale=None):
     """Runs `wine64 args...` and waits for that process only. Output goes to files,
     not pipes: the desktop process Wine starts for a GUI program inherits the
-    handles and would hold a pipe open for about a second after the exit."""
+    handles and would hold a pipe open for about a second after the exit.
+    A locale (such as ja_JP.UTF-8) sets the program's Windows locale and ANSI
+    code page."""
+    environment = WINE_ENVIRONMENT if locale is None else dict(WINE_ENVIRONMENT, **linux_locale(locale))
     for _ in range(3):
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             done = subprocess.run([WINE, *args], stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                  timeout=timeout, env=WINE_ENVIRONMENT)
+                                  timeout=timeout, env=environment)
             out.seek(0)
             err.seek(0)
             done = subprocess.CompletedProcess(done.args, done.returncode, out.read(), err.read())
@@ -176,12 +195,12 @@ def wine_tool(*args):
     raise AssertionError(f"wine {' '.join(args)} failed: {done}")
 
 
-def run(program, *args, admin=True):
+def run(program, *args, admin=True, locale=None):
     """Starts a program by its Windows path and waits for it; a non-administrator
     run goes through run_restricted.exe (Administrators deny-only), which hands
     back the program's exit status. Returns Ran(code, stdout, stderr)."""
     prefix = [] if admin else [str(TOOLS / "run_restricted.exe")]
-    done = wine(*prefix, program, *args)
+    done = wine(*prefix, program, *args, locale=locale)
     return Ran(done.returncode, done.stdout, done.stderr)
 
 
@@ -372,8 +391,8 @@ class Suite:
     def program(self, name):
         return to_windows(self.program_dir / name)
 
-    def install(self, *args, admin=True):
-        ran = run(self.program(INSTALLER), *args, admin=admin)
+    def install(self, *args, admin=True, locale=None):
+        ran = run(self.program(INSTALLER), *args, admin=admin, locale=locale)
         ran.assert_quiet_success()
         return ran
 
@@ -389,6 +408,13 @@ class Suite:
         subfolder, name = shortcut
         suffix = self.revision if suffix is None else suffix
         return self.product_folder(scope) / subfolder / link_name(name, suffix)
+
+
+def short_id(value):
+    """A parameter's test id: long names by their start and length."""
+    if isinstance(value, str) and len(value) >= 40:
+        return f"{value[:12]}...{len(value)}"
+    return None
 
 
 @pytest.fixture(scope="session")
@@ -460,9 +486,9 @@ def expected_env(root):
     return {"NIMBA_SYSDIR": "winx64", "ZEP_ROOT182": root, "NIMBA182_DIR": root + "\\NIMBA"}
 
 
-def toolbar_list_bytes(root):
-    """The toolbar list that "-INSTALL" writes for the installation root R."""
-    return b"".join(f"{root}\\nimba\\gui\\en-us\\toolbars\\{name}\r\n".encode() for name in TOOLBAR_FILES)
+def toolbar_list_bytes(root, code_page="ascii"):
+    """The toolbar list that "-INSTALL" writes for the installation root R, in the system's ANSI code page."""
+    return b"".join(f"{root}\\nimba\\gui\\en-us\\toolbars\\{name}\r\n".encode(code_page) for name in TOOLBAR_FILES)
 
 
 @pytest.fixture

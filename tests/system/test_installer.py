@@ -5,7 +5,7 @@ import pytest
 from conftest import (ALL_SHORTCUTS, CAD_MANAGER, DIST_X64, DRIVE_C, FILE_ASSOCIATION, INSTALLER, MACHINE,
                       PRODUCT_CONFIG, UNINSTALL, USER, drive_c_tree, env_entries, env_values, expected_env,
                       expected_shortcut, link_name, next_id, product_env, programs_folder, read_shortcut,
-                      run, run_command_line, to_windows, toolbar_list_bytes, tree)
+                      run, run_command_line, short_id, to_windows, toolbar_list_bytes, tree)
 
 NO_CONFIG = "-NO_PRODUCT_CONFIG_START_MENU_SHORTCUT"
 OLD_LIST = b"C:\\old\\ONE.TLB\r\nC:\\old\\TWO.TLB\r\nC:\\old\\THREE.TLB\r\nC:\\old\\FOUR.TLB\r\n"
@@ -236,6 +236,13 @@ def test_unicode_and_nested_folder_names(make_suite, folder_name, revision):
     assert link.local_path == expected_shortcut(suite.win_root, UNINSTALL)[0]
 
 
+# The longest value relinfo.xml may hold, in bytes.
+LONGEST_VALUE = 32767
+
+
+# Refused: names that could reach outside the Programs folder, names the shell
+# could not parse back (device names, a trailing dot or blank) and paths that
+# would not fit MAX_PATH.
 @pytest.mark.parametrize("folder_name, revision", [
     ("..\\..\\Escape {id}", ""),
     ("Suite\\..\\..\\..\\..\\..\\..\\..\\Escape {id}", ""),
@@ -245,27 +252,44 @@ def test_unicode_and_nested_folder_names(make_suite, folder_name, revision):
     ("Suite {id}", "\\..\\Escape"),
     ("Suite {id}", "a/../../b"),
     ("Suite {id}", "x:y"),
-])
-def test_names_that_would_leave_the_programs_folder_create_nothing(make_suite, folder_name, revision):
-    suite = make_suite(folder_name=folder_name.format(id=next_id()), revision=revision, cad=True)
+    ("Suite {id}\\con.txt", ""),
+    ("Suite {id}.", ""),
+    ("Suite {id} ", ""),
+    ("Suite {id}", "LPT1"),
+    ("Suite {id}", "R "),
+    ("Long {id}\\" + "x" * 140 + "\\" + "y" * 150, ""),
+    ("Deep {id}\\" + "\\".join(["a"] * 2000), ""),
+    ("Deepest {id}" + "\\a" * LONGEST_VALUE, ""),
+], ids=short_id)
+def test_refused_names_create_nothing(make_suite, folder_name, revision):
+    folder_name = folder_name.format(id=next_id())[:LONGEST_VALUE]
+    suite = make_suite(folder_name=folder_name, revision=revision, cad=True)
     before = drive_c_tree()
     suite.install()
     assert drive_c_tree() == before
     assert env_values(MACHINE).get("ZEP_ROOT182") == suite.win_root, "the rest of the run was skipped"
 
 
-def test_installation_root_outside_the_narrow_character_set(make_suite):
-    suite = make_suite(base=DRIVE_C / "st" / f"t{next_id()}" / "Wurzel 根 Ä", revision="1", toolbars=True)
+# The toolbar list is written in the system's ANSI code page (C.UTF-8 gives
+# code page 1252 under Wine, ja_JP.UTF-8 code page 932); a root with a
+# character the code page has no form for keeps the old list whole.
+@pytest.mark.parametrize("locale, root_name, code_page", [
+    ("C.UTF-8", "Wurzel 根 Ä", None),
+    ("C.UTF-8", "Wurzel € Ä", "cp1252"),
+    ("ja_JP.UTF-8", "ルート 根", "cp932"),
+])
+def test_installation_root_outside_the_ascii_range(make_suite, locale, root_name, code_page):
+    suite = make_suite(base=DRIVE_C / "st" / f"t{next_id()}" / root_name, revision="1", toolbars=True)
     suite.toolbar_list.write_bytes(OLD_LIST)
-    suite.install("-INSTALL")
+    suite.install("-INSTALL", locale=locale)
     assert product_env()[MACHINE] == expected_env(suite.win_root)
     for shortcut in (UNINSTALL, PRODUCT_CONFIG, FILE_ASSOCIATION):
         # The target's local path is stored in the ANSI code page: compare the icon, which is Unicode.
         assert read_shortcut(suite.link(MACHINE, shortcut)).icon_location == expected_shortcut(
             suite.win_root, shortcut)[2]
-    # The list's narrow character set cannot hold the root: the old list stays whole.
     assert sorted(p.name for p in suite.toolbar_list.parent.iterdir()) == ["tlbrlist182.qel"]
-    assert suite.toolbar_list.read_bytes() == OLD_LIST
+    expected = OLD_LIST if code_page is None else toolbar_list_bytes(suite.win_root, code_page)
+    assert suite.toolbar_list.read_bytes() == expected
 
 
 def test_installation_root_longer_than_520_characters(make_suite):

@@ -1,12 +1,15 @@
 """shortcut_installer.exe followed by shortcut_remover.exe, as setup runs them on
 installation and on removal, in every mix of privileges."""
 
+import os
 import shutil
+import stat
 
 import pytest
 
-from conftest import (FILE_ASSOCIATION, MACHINE, UNINSTALL, USER, apply_env, drive_c_tree,
-                      link_name, next_id, product_env, programs_folder, scope_of, tree)
+from conftest import (ALL_SHORTCUTS, FILE_ASSOCIATION, MACHINE, PRODUCT_CONFIG, UNINSTALL, USER, apply_env,
+                      drive_c_tree, link_name, next_id, product_env, programs_folder, scope_of, short_id,
+                      to_windows, tree)
 
 NO_CONFIG = "-NO_PRODUCT_CONFIG_START_MENU_SHORTCUT"
 # Variables the remover deletes; NIMBA_SYSDIR is shared with other releases and stays.
@@ -69,6 +72,9 @@ def test_remover_takes_no_options_and_ends_clean(make_suite, install_args, remov
     suite = make_suite(revision="11", cad=True, toolbars=True)
     suite.install(*install_args)
     assert suite.product_folder(MACHINE).is_dir()
+    # Left empty by the companion's and the documentation's own removal: they go too.
+    for emptied in ("Client Tools", "Help"):
+        (suite.product_folder(MACHINE) / emptied).mkdir()
     suite.remove(*remove_args)
     assert not suite.product_folder(MACHINE).exists()
     assert product_env() == {MACHINE: {"NIMBA_SYSDIR": "winx64"}, USER: {}}
@@ -169,14 +175,28 @@ def test_absent_folder_name_keeps_the_programs_folder_and_other_products(
     assert tree(programs) == sibling | {"Help/", "Utilities/"}
 
 
+LONG_NAME = "Long {id}\\" + "x" * 140 + "\\" + "y" * 150
+
+
+# Refused: names that could reach outside the Programs folder, names the shell
+# could not parse back (device names, a trailing dot or blank) and paths that
+# would not fit MAX_PATH. Each victim is what a removal of the composed path
+# would take away.
 @pytest.mark.parametrize("folder_name, revision, victims", [
     ("..\\Victim {id}", "", ["../Victim {id}/Uninstall NIMBA.lnk", "../Victim {id}/Utilities/File Association.lnk",
                             "../Victim {id}/Help/"]),
     ("..\\..\\..\\..\\Victim {id}", "", ["../../../../Victim {id}/Uninstall NIMBA.lnk"]),
     ("C:\\Victim {id}", "", ["../../../../../Victim {id}/Uninstall NIMBA.lnk"]),
     ("Suite {id}", "\\..\\Victim", ["Suite {id}/Victim.lnk", "Suite {id}/Utilities/Victim.lnk"]),
-])
-def test_names_that_would_leave_the_programs_folder_remove_nothing(make_suite, folder_name, revision, victims):
+    ("Suite {id}\\con.txt", "", ["Suite {id}/con.txt/Uninstall NIMBA.lnk", "Suite {id}/con.txt/Help/"]),
+    # The platform drops the dot: the folder it would address is another one's.
+    ("Suite {id}.", "", ["Suite {id}/Uninstall NIMBA.lnk", "Suite {id}/Utilities/"]),
+    ("Suite {id}", "LPT1", ["Suite {id}/Uninstall NIMBA LPT1.lnk"]),
+    (LONG_NAME, "", [LONG_NAME.replace("\\", "/") + "/Uninstall NIMBA.lnk",
+                     LONG_NAME.replace("\\", "/") + "/Utilities/File Association.lnk"]),
+    ("Deep {id}\\" + "\\".join(["a"] * 2000), "", []),
+], ids=short_id)
+def test_refused_names_remove_nothing(make_suite, folder_name, revision, victims):
     run_id = next_id()
     suite = make_suite(folder_name=folder_name.format(id=run_id), revision=revision)
     programs = programs_folder(MACHINE)
@@ -202,3 +222,67 @@ def test_folder_name_with_trailing_separator_round_trip(make_suite):
     assert suite.link(MACHINE, UNINSTALL).is_file()
     suite.remove()
     assert not suite.product_folder(MACHINE).exists()
+
+
+@pytest.mark.parametrize("over", [0, 1], ids=["longest-path-fits", "longest-path-one-over"])
+def test_folder_name_at_the_path_limit_round_trip(make_suite, over):
+    # The longest shortcut path is <Programs>\F\Utilities\\Product & CAD Configuration.lnk:
+    # MAX_PATH - 1 code units long, or MAX_PATH, which the shell no longer parses.
+    programs = to_windows(programs_folder(MACHINE))
+    longest = "\\Utilities\\\\" + PRODUCT_CONFIG[1] + ".lnk"
+    stem = f"Limit {next_id()} "
+    padding = "x" * (259 + over - len(programs) - 1 - len(longest) - len(stem))
+    suite = make_suite(folder_name=stem + padding, cad=True)
+
+    suite.install()
+    made = {s for s in ALL_SHORTCUTS if suite.link(MACHINE, s).is_file()}
+    assert made == set(ALL_SHORTCUTS) - ({PRODUCT_CONFIG} if over else set())
+    suite.remove()
+    assert not suite.product_folder(MACHINE).exists()
+
+
+def deep_path(levels):
+    return "/".join(["a"] * levels)
+
+
+@pytest.fixture
+def deep_folder():
+    """deep_folder(top, levels) makes top/a/a/.../a, level by level relative to
+    top (the whole path is longer than Linux takes at once); it goes afterwards."""
+    made = []
+
+    def make(top, levels):
+        top.mkdir()
+        made.append((os.open(top, os.O_RDONLY), levels))
+        for level in range(1, levels + 1):
+            os.mkdir(deep_path(level), dir_fd=made[-1][0])
+
+    yield make
+    for top_fd, levels in made:
+        for level in range(levels, 0, -1):
+            try:
+                os.rmdir(deep_path(level), dir_fd=top_fd)
+            except FileNotFoundError:
+                pass
+        os.close(top_fd)
+
+
+def test_folder_too_deep_for_the_shell_is_left_alone(make_suite, deep_folder):
+    # 1,400 levels: within what the file system takes, far past what the shell parses.
+    levels = 1400
+    top = f"Deep {next_id()}"
+    suite = make_suite(folder_name=top + "\\" + "\\".join(["a"] * levels))
+    deep_folder(programs_folder(MACHINE) / top, levels)
+    apply_env({(MACHINE, "ZEP_ROOT182"): suite.win_root})
+
+    suite.remove()
+
+    top_fd = os.open(programs_folder(MACHINE) / top, os.O_RDONLY)
+    try:
+        deepest_kept = stat.S_ISDIR(os.stat(deep_path(levels), dir_fd=top_fd).st_mode)
+    except FileNotFoundError:
+        deepest_kept = False
+    finally:
+        os.close(top_fd)
+    assert deepest_kept
+    assert "ZEP_ROOT182" not in product_env()[MACHINE], "the rest of the run was skipped"

@@ -292,12 +292,16 @@ TEST_F(LocalShortcutRevision, FillBeyondCapacityWritesOnlyEmptyString)
     ASSERT_EQ(3, count);
     writeRelinfo("startMenuShortcutAppendRevision=\"R2-hotfix-7\"");
 
+    // The count allocated for the old value, and one unit short of the new one.
     std::vector<wchar_t> buffer(32, kCanary);
     wchar_t* value = buffer.data();
-    EXPECT_EQ(12, getLocalShortcutRevision(&value, count));
-    EXPECT_EQ(L'\0', buffer[0]);
-    for (size_t i = count; i < buffer.size(); ++i)
-        EXPECT_EQ(kCanary, buffer[i]) << "written beyond the capacity at " << i;
+    for (int capacity : {count, 11}) {
+        buffer.assign(32, kCanary);
+        EXPECT_EQ(12, getLocalShortcutRevision(&value, capacity));
+        EXPECT_EQ(L'\0', buffer[0]);
+        for (size_t i = 1; i < buffer.size(); ++i)
+            EXPECT_EQ(kCanary, buffer[i]) << "capacity " << capacity << ", written at " << i;
+    }
 
     for (int capacity : {0, -1}) {
         buffer.assign(32, kCanary);

@@ -82,19 +82,25 @@ TEST(GetProgramsFolder, AllUsersForAdministratorOwnForOthers)
 
 TEST(IsSafeStartMenuSubfolder, AcceptsPlacesInsideProgramsOnly)
 {
-    for (const wchar_t* subfolder : {L"", L"\\Vendor\\Suite\\", L"\\NIMBA 18.1\\Utilities\\", L"\\NIMBA\\Help"})
+    for (const wchar_t* subfolder : {L"", L"\\Vendor\\Suite\\", L"\\NIMBA 18.1\\Utilities\\", L"\\NIMBA\\Help",
+                                     L"\\CONSOLE\\COM10\\LPT\\", L"\\x.con\\.nul\\NULL.txt"})
         EXPECT_EQ(1, isSafeStartMenuSubfolder(subfolder)) << subfolder;
     for (const wchar_t* subfolder : {L"\\..\\x", L"\\a\\..\\..\\b", L"\\C:\\x", L"x", L"\\a/../../b", L"\\.. \\b",
-                                     L"\\.\\b", L"\\a\\...", L"\\a:stream", L"\\a*\\b", L"\\a\tb"})
+                                     L"\\.\\b", L"\\a\\...", L"\\a:stream", L"\\a*\\b", L"\\a\tb",
+                                     // Device names and names the platform would trim: the shell
+                                     // could not parse back what was created.
+                                     L"\\CON", L"\\Suite\\aux.txt\\", L"\\prn\\x", L"\\Nul .log", L"\\a/com1",
+                                     L"\\LPT9\\", L"\\Suite \\x", L"\\Suite.\\", L"\\a\\b."})
         EXPECT_EQ(0, isSafeStartMenuSubfolder(subfolder)) << subfolder;
     EXPECT_EQ(0, isSafeStartMenuSubfolder(nullptr));
 }
 
 TEST(IsSafeShortcutNamePart, AcceptsPlainFileNamePartsOnly)
 {
-    for (const wchar_t* part : {L"", L"File Association", L"18.1", L"Product & CAD Configuration"})
+    for (const wchar_t* part : {L"", L"File Association", L"18.1", L"Product & CAD Configuration", L"COM", L"Console"})
         EXPECT_EQ(1, isSafeShortcutNamePart(part)) << part;
-    for (const wchar_t* part : {L"a\\b", L"..\\x", L"a/b", L"C:x", L"a?", L"a\"b", L"a|b"})
+    for (const wchar_t* part : {L"a\\b", L"..\\x", L"a/b", L"C:x", L"a?", L"a\"b", L"a|b", L"con", L"AUX.lnk", L"Com7",
+                                L"R.", L"R ", L"."})
         EXPECT_EQ(0, isSafeShortcutNamePart(part)) << part;
     EXPECT_EQ(0, isSafeShortcutNamePart(nullptr));
 }
@@ -195,6 +201,40 @@ TEST_F(StartMenu, FoldersGoOnlyOnceEmptied)
     EXPECT_FALSE(unit::pathExists(utilities));
     removeProgramsSubfolder(product.c_str());
     EXPECT_FALSE(unit::pathExists(productFolder));
+}
+
+// The shell parses no path of MAX_PATH code units or more: from there on a
+// shortcut or folder is refused, in creation and removal alike.
+TEST_F(StartMenu, PathsFromMaxPathOnAreRefused)
+{
+    const std::wstring name = L"N";
+    for (const size_t length : {static_cast<size_t>(MAX_PATH - 1), static_cast<size_t>(MAX_PATH)}) {
+        // <Programs>\<product>\<padding>\ + \N.lnk (the doubled separator counts).
+        const size_t fixedPart = programs.size() + product.size() + name.size() + 8;
+        const std::wstring padding(length - fixedPart, L'p');
+        const std::wstring linkSubfolder = L"\\" + product + L"\\" + padding + L"\\";
+        ASSERT_EQ(length, (programs + linkSubfolder + L"\\" + name + L".lnk").size());
+        const std::wstring link = productFolder + L"\\" + padding + L"\\" + name + L".lnk";
+        const bool fits = length < MAX_PATH;
+
+        createShortcut(linkSubfolder, name.c_str(), L"");
+        EXPECT_EQ(fits, unit::pathExists(link)) << length;
+        CreateDirectoryW(productFolder.c_str(), nullptr);
+        CreateDirectoryW((productFolder + L"\\" + padding).c_str(), nullptr);
+        ASSERT_TRUE(unit::pathExists(link) || unit::writeBytes(link, "link"));
+        removeUnsuffixedShortcut(linkSubfolder.c_str(), name.c_str());
+        EXPECT_EQ(!fits, unit::pathExists(link)) << length;
+        unit::removeTree(productFolder);
+    }
+
+    // An empty folder just short of the limit still goes (longer ones the
+    // shell itself does not parse here).
+    const std::wstring folderSubfolder =
+        L"\\" + product + L"\\" + std::wstring(MAX_PATH - 1 - programs.size() - product.size() - 2, L'f');
+    ASSERT_TRUE(CreateDirectoryW(productFolder.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW((programs + folderSubfolder).c_str(), nullptr));
+    removeStartMenuFolder(folderSubfolder.c_str());
+    EXPECT_FALSE(unit::pathExists(programs + folderSubfolder));
 }
 
 // Names come from relinfo.xml: none may lead outside the Programs folder.

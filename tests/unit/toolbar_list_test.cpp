@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "test_support.h"
 #include "toolbar_list.h"
@@ -19,6 +21,12 @@ std::string expectedList(const std::wstring& root)
     return list;
 }
 
+std::vector<std::wstring> sorted(std::vector<std::wstring> names)
+{
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 class ToolbarList : public ::testing::Test {
 protected:
     void SetUp() override
@@ -26,7 +34,6 @@ protected:
         root = temp / L"suite";
         toolbars = root + L"\\NIMBA\\gui\\en-us\\toolbars";
         listPath = toolbars + L"\\tlbrlist182.qel";
-        pendingPath = listPath + L".new";
         for (const wchar_t* level : {L"", L"\\NIMBA", L"\\NIMBA\\gui", L"\\NIMBA\\gui\\en-us", L"\\NIMBA\\gui\\en-us\\toolbars"})
             ASSERT_TRUE(CreateDirectoryW((root + level).c_str(), nullptr));
     }
@@ -35,21 +42,22 @@ protected:
     std::wstring root;
     std::wstring toolbars;
     std::wstring listPath;
-    std::wstring pendingPath;
 };
+
+const std::vector<std::wstring> kListOnly = {L"tlbrlist182.qel"};
 
 TEST_F(ToolbarList, WritesThreeLinesEndingInCrLf)
 {
     writeToolbarList(root.c_str());
     EXPECT_EQ(expectedList(root), unit::readBytes(listPath));
-    EXPECT_FALSE(unit::pathExists(pendingPath));
+    EXPECT_EQ(kListOnly, unit::folderEntries(toolbars));
 }
 
 TEST_F(ToolbarList, RootWithTrailingBackslashIsKeptInLinesOnly)
 {
     writeToolbarList((root + L"\\").c_str());
     EXPECT_EQ(expectedList(root + L"\\"), unit::readBytes(listPath));
-    EXPECT_EQ(std::vector<std::wstring>{L"tlbrlist182.qel"}, unit::folderEntries(toolbars));
+    EXPECT_EQ(kListOnly, unit::folderEntries(toolbars));
 }
 
 TEST_F(ToolbarList, ReplacesWhateverListWasThere)
@@ -58,12 +66,35 @@ TEST_F(ToolbarList, ReplacesWhateverListWasThere)
     writeToolbarList(root.c_str());
     EXPECT_EQ(expectedList(root), unit::readBytes(listPath));
 
-    // What an interrupted run left in the pending list must not carry over.
     ASSERT_TRUE(unit::writeBytes(listPath, std::string(4096, 'o') + "\r\nC:\\old\\CUSTOM.TLB\r\n"));
-    ASSERT_TRUE(unit::writeBytes(pendingPath, "C:\\interrupted\\HALF.T"));
     writeToolbarList(root.c_str());
     EXPECT_EQ(expectedList(root), unit::readBytes(listPath));
-    EXPECT_FALSE(unit::pathExists(pendingPath));
+}
+
+// The list's neighbours, among them the fixed pending name that earlier runs
+// used and names like the ones the pending file gets: none is ours to write,
+// rename into place or remove, and none stops the list from being replaced.
+TEST_F(ToolbarList, EntriesBesideTheListAreLeftAlone)
+{
+    const std::string theirs = "C:\\interrupted\\HALF.T";
+    const struct {
+        const wchar_t* name;
+        bool folder;
+    } neighbours[] = {{L"tlbrlist182.qel.new", false}, {L"tlbrlist182.qel.new", true}, {L"tlb1.tmp", false}};
+    for (const auto& neighbour : neighbours) {
+        const std::wstring path = toolbars + L"\\" + neighbour.name;
+        ASSERT_TRUE(neighbour.folder ? CreateDirectoryW(path.c_str(), nullptr) != FALSE
+                                     : unit::writeBytes(path, theirs));
+        writeToolbarList(root.c_str());
+        EXPECT_EQ(expectedList(root), unit::readBytes(listPath));
+        EXPECT_EQ(neighbour.folder, unit::isFolder(path));
+        if (!neighbour.folder) {
+            EXPECT_EQ(theirs, unit::readBytes(path));
+        }
+        EXPECT_EQ(2u, unit::folderEntries(toolbars).size());
+        unit::removeTree(path);
+        unit::removeTree(listPath);
+    }
 }
 
 TEST_F(ToolbarList, MissingToolbarFolderIsNotCreated)
@@ -106,10 +137,14 @@ TEST_F(ToolbarList, ListInUseStaysAndLeavesNoPendingFile)
     HANDLE inUse = CreateFileW(listPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, inUse);
+    // A file of someone else's named like a pending file stays too.
+    const std::wstring neighbour = toolbars + L"\\tlb1.tmp";
+    ASSERT_TRUE(unit::writeBytes(neighbour, old));
     writeToolbarList(root.c_str());
     CloseHandle(inUse);
     EXPECT_EQ(old, unit::readBytes(listPath));
-    EXPECT_FALSE(unit::pathExists(pendingPath));
+    EXPECT_EQ(old, unit::readBytes(neighbour));
+    EXPECT_EQ((std::vector<std::wstring>{L"tlb1.tmp", L"tlbrlist182.qel"}), sorted(unit::folderEntries(toolbars)));
 }
 
 TEST_F(ToolbarList, ReadOnlyListStaysAndLeavesNoPendingFile)
@@ -118,16 +153,7 @@ TEST_F(ToolbarList, ReadOnlyListStaysAndLeavesNoPendingFile)
     ASSERT_TRUE(unit::writeBytes(listPath, old, FILE_ATTRIBUTE_READONLY));
     writeToolbarList(root.c_str());
     EXPECT_EQ(old, unit::readBytes(listPath));
-    EXPECT_FALSE(unit::pathExists(pendingPath));
-}
-
-TEST_F(ToolbarList, UnwritablePendingFileLeavesListAlone)
-{
-    const std::string old = "C:\\old\\CUSTOM.TLB\r\n";
-    ASSERT_TRUE(unit::writeBytes(listPath, old));
-    ASSERT_TRUE(CreateDirectoryW(pendingPath.c_str(), nullptr));
-    writeToolbarList(root.c_str());
-    EXPECT_EQ(old, unit::readBytes(listPath));
+    EXPECT_EQ(kListOnly, unit::folderEntries(toolbars));
 }
 
 } // namespace
