@@ -25,34 +25,93 @@ const int kCutsToInstallRoot = 5;
 const DWORD kLongestPath = 32768;
 const size_t kLongestValue = kLongestPath - 1;
 
-// First occurrence of the needleLength bytes of `needle` in [start, end), or
-// null.
-const char* findBytes(const char* start, const char* end, const char* needle, size_t needleLength)
+// Release information is read this much at a time: a real file fits in one
+// piece, and a huge one is read only as far as its answer lies.
+const DWORD kPieceSize = 64 * 1024;
+
+enum ScanStage { kSeekingKey, kSeekingOpening, kInValue, kFound, kNoValue };
+
+bool isAnswered(const ReleaseValueScan* scan)
 {
-    if (needleLength == 0)
-        return start;
-    while (static_cast<size_t>(end - start) >= needleLength) {
-        const size_t firstPlaces = static_cast<size_t>(end - start) - needleLength + 1;
-        const char* candidate = static_cast<const char*>(memchr(start, needle[0], firstPlaces));
-        if (candidate == nullptr)
-            return nullptr;
-        if (memcmp(candidate, needle, needleLength) == 0)
-            return candidate;
-        start = candidate + 1;
+    return scan->stage == kFound || scan->stage == kNoValue;
+}
+
+// Takes the bytes of [cursor, end), which hold no zero byte, after the key's
+// first byte: first the opening quote, then the value up to its closing one.
+const char* takeAfterKey(ReleaseValueScan* scan, const char* cursor, const char* end)
+{
+    while (cursor < end && !isAnswered(scan)) {
+        const char* quote = static_cast<const char*>(memchr(cursor, '"', static_cast<size_t>(end - cursor)));
+        const char* stop = quote != nullptr ? quote : end;
+        if (scan->stage == kInValue) {
+            const size_t span = static_cast<size_t>(stop - cursor);
+            // Every value names part of a path, and no path is longer than
+            // this: a longer one is no value, and is not read any further.
+            if (span > kLongestValue - scan->valueLength) {
+                scan->stage = kNoValue;
+                return end;
+            }
+            memcpy(scan->value.get() + scan->valueLength, cursor, span);
+            scan->valueLength += span;
+        }
+        if (quote == nullptr)
+            return end;
+        cursor = quote + 1;
+        if (scan->stage == kSeekingOpening) {
+            scan->stage = kInValue;
+            scan->value.reset(new char[kLongestValue]);
+            scan->valueLength = 0;
+        } else {
+            scan->stage = kFound;
+        }
     }
-    return nullptr;
+    return cursor;
+}
+
+// Looks for the key's first occurrence in [cursor, end), which holds no zero
+// byte, carrying a partial match over from the piece before.
+const char* seekKey(ReleaseValueScan* scan, const char* cursor, const char* end)
+{
+    while (cursor < end) {
+        if (scan->matched == 0) {
+            cursor = static_cast<const char*>(memchr(cursor, scan->key[0], static_cast<size_t>(end - cursor)));
+            if (cursor == nullptr)
+                return end;
+        }
+        const char byte = *cursor++;
+        while (scan->matched > 0 && scan->key[scan->matched] != byte)
+            scan->matched = scan->fallback[scan->matched - 1];
+        if (scan->key[scan->matched] == byte)
+            ++scan->matched;
+        if (scan->matched == scan->keyLength) {
+            // The opening quote is looked for from the key's own first byte on.
+            scan->stage = kSeekingOpening;
+            takeAfterKey(scan, scan->key, scan->key + scan->keyLength);
+            return cursor;
+        }
+    }
+    return cursor;
 }
 
 // Finds `key` in the release information file at `filePath` and hands out its
-// value by the size-and-fill protocol.
+// value by the size-and-fill protocol. A file that cannot be opened is a file
+// without the key; a failed read leaves what was read before it.
 int lookupReleaseValue(const wchar_t* filePath, const char* key, wchar_t** value, int capacity)
 {
-    char* rawBytes = nullptr;
-    readFileBytes(filePath, &rawBytes);
-    // A file that cannot be opened is a file without the key; a failed read
-    // still leaves a terminated buffer of what was read.
-    UniqueBytes bytes(rawBytes);
-    return findReleaseValue(bytes.get(), bytes ? strlen(bytes.get()) : 0, key, value, capacity);
+    ReleaseValueScan scan;
+    beginReleaseValueScan(&scan, key);
+    // Open existing files only: a reader must never create files in the tree.
+    UniqueFileHandle file(CreateFileW(filePath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (file) {
+        UniqueBytes piece(new char[kPieceSize]);
+        DWORD got = 0;
+        while (ReadFile(file.get(), piece.get(), kPieceSize, &got, nullptr) && got > 0) {
+            if (continueReleaseValueScan(&scan, piece.get(), got))
+                break;
+        }
+    }
+    return finishReleaseValueScan(&scan, value, capacity);
 }
 
 // The release information file of the installation tree.
@@ -163,44 +222,68 @@ int getInstallRoot(wchar_t* buffer, int capacity)
     return 0;
 }
 
-int findReleaseValue(const char* bytes, size_t size, const char* key, wchar_t** value, int capacity)
+void beginReleaseValueScan(ReleaseValueScan* scan, const char* key)
+{
+    scan->key = key;
+    scan->keyLength = key != nullptr ? strlen(key) : 0;
+    scan->matched = 0;
+    scan->stage = key == nullptr ? kNoValue : scan->keyLength == 0 ? kSeekingOpening : kSeekingKey;
+    scan->value.reset();
+    scan->valueLength = 0;
+    // How far a partial match falls back when the next byte does not extend
+    // it, so that no byte is read twice and a key split between pieces is found.
+    scan->fallback.reset(new size_t[scan->keyLength + 1]);
+    scan->fallback[0] = 0;
+    size_t length = 0;
+    for (size_t i = 1; i < scan->keyLength; ++i) {
+        while (length > 0 && key[i] != key[length])
+            length = scan->fallback[length - 1];
+        if (key[i] == key[length])
+            ++length;
+        scan->fallback[i] = length;
+    }
+}
+
+bool continueReleaseValueScan(ReleaseValueScan* scan, const char* piece, size_t size)
+{
+    if (isAnswered(scan))
+        return true;
+    // The text ends at its first zero byte.
+    const char* zero = static_cast<const char*>(memchr(piece, '\0', size));
+    const char* end = zero != nullptr ? zero : piece + size;
+    const char* cursor = piece;
+    while (cursor < end && !isAnswered(scan))
+        cursor = scan->stage == kSeekingKey ? seekKey(scan, cursor, end) : takeAfterKey(scan, cursor, end);
+    if (zero != nullptr && !isAnswered(scan))
+        scan->stage = kNoValue;
+    return isAnswered(scan);
+}
+
+int finishReleaseValueScan(ReleaseValueScan* scan, wchar_t** value, int capacity)
 {
     const bool filling = value != nullptr && *value != nullptr;
     if (filling && capacity > 0)
         (*value)[0] = L'\0';
-    if (bytes == nullptr || key == nullptr)
+    if (scan->stage != kFound)
         return 1;
-
-    // Scanned as bytes, never parsed: the value is whatever lies between the
-    // first two double quotes after the first occurrence of the key, and the
-    // text ends at its first zero byte.
-    const char* zero = static_cast<const char*>(memchr(bytes, '\0', size));
-    const char* end = zero != nullptr ? zero : bytes + size;
-    const char* found = findBytes(bytes, end, key, strlen(key));
-    if (found == nullptr)
-        return 1;
-    const char* opening = static_cast<const char*>(memchr(found, '"', static_cast<size_t>(end - found)));
-    if (opening == nullptr)
-        return 1;
-    const char* closing = static_cast<const char*>(memchr(opening + 1, '"', static_cast<size_t>(end - opening - 1)));
-    if (closing == nullptr)
-        return 1;
-
-    // Every value names part of a path, and no path is longer than this: a
-    // longer one is no value, and cannot exhaust a 32-bit program's memory.
-    size_t byteCount = static_cast<size_t>(closing - (opening + 1));
-    if (byteCount > kLongestValue)
-        return 1;
-    int count = static_cast<int>(byteCount) + 1;
-
+    const int byteCount = static_cast<int>(scan->valueLength);
+    const int count = byteCount + 1;
     // The file may have grown since the size query: never write beyond what
     // the caller allocated. UTF-8 of n bytes never yields more than n units.
     if (filling && byteCount > 0 && capacity >= count) {
-        int written = MultiByteToWideChar(CP_UTF8, 0, opening + 1, static_cast<int>(byteCount), *value,
-                                          static_cast<int>(byteCount));
+        const int written = MultiByteToWideChar(CP_UTF8, 0, scan->value.get(), byteCount, *value, byteCount);
         (*value)[written] = L'\0';
     }
     return count;
+}
+
+int findReleaseValue(const char* bytes, size_t size, const char* key, wchar_t** value, int capacity)
+{
+    ReleaseValueScan scan;
+    beginReleaseValueScan(&scan, bytes != nullptr ? key : nullptr);
+    if (bytes != nullptr)
+        continueReleaseValueScan(&scan, bytes, size);
+    return finishReleaseValueScan(&scan, value, capacity);
 }
 
 int getStartMenuFolderName(wchar_t** value, int capacity)

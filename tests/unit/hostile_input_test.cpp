@@ -156,6 +156,27 @@ void checkFill(const char* bytes, size_t size, const char* key, const Reading& e
         ASSERT_EQ(kCanary, buffer[i]) << "capacity " << capacity << ", written at " << i;
 }
 
+// The same reading with the bytes arriving in pieces of one to seven bytes,
+// as a file read piece by piece hands them in: a key or a value split between
+// pieces must read as it does whole.
+void checkInPieces(const std::string& bytes, size_t size, const char* key, const Reading& expected,
+                   std::mt19937& random)
+{
+    ReleaseValueScan scan;
+    beginReleaseValueScan(&scan, key);
+    for (size_t at = 0; at < size;) {
+        const size_t piece = std::min<size_t>(1 + random() % 7, size - at);
+        if (continueReleaseValueScan(&scan, bytes.data() + at, piece))
+            break;
+        at += piece;
+    }
+    std::vector<wchar_t> buffer(static_cast<size_t>(expected.count) + kCanaryUnits, kCanary);
+    wchar_t* value = buffer.data();
+    ASSERT_EQ(expected.count, finishReleaseValueScan(&scan, &value, expected.count)) << "in pieces";
+    ASSERT_EQ(decoded(expected.value), buffer.data()) << "in pieces";
+    ASSERT_EQ(kCanary, buffer[expected.count]) << "in pieces";
+}
+
 TEST(GeneratedReleaseInformation, LookupsFollowTheScanRuleWithinTheirCapacity)
 {
     const unsigned seed = 20260518;
@@ -178,6 +199,7 @@ TEST(GeneratedReleaseInformation, LookupsFollowTheScanRuleWithinTheirCapacity)
             const int randomCapacity = static_cast<int>(random() % (expected.count + 4));
             for (int capacity : {expected.count, expected.count - 1, randomCapacity})
                 checkFill(bytes.data(), size, key, expected, capacity);
+            checkInPieces(bytes, size, key, expected, random);
             if (HasFatalFailure())
                 return;
         }
