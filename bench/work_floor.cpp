@@ -1,8 +1,9 @@
 // work_floor.exe <root>: the platform work of an install run and nothing else,
 // written as plainly as possible: the same four shortcut saves, the toolbar
-// list replaced beside <root>, the same three environment writes and
-// broadcasts. No release information, no privilege test, no path checks: what
-// the installer costs beyond this is the cost of its own decisions.
+// list written, flushed and renamed into place in <root>, the same three
+// environment writes and broadcasts. No release information, no privilege
+// test, no path checks: what the installer costs beyond this is the cost of
+// its own decisions.
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
@@ -82,15 +83,21 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     saveLink(utilities, L"CAD Configuration Manager", root, L"cad.exe");
     saveLink(utilities, L"File Association", root, L"fileassoc.exe");
 
+    // The toolbar list: a unique pending file beside it, written, flushed and
+    // renamed into place.
     wchar_t list[kPathUnits];
     wchar_t pending[kPathUnits];
+    char lines[3 * kPathUnits];
     swprintf(list, kPathUnits, L"%ls\\tlbrlist182.qel", root);
-    swprintf(pending, kPathUnits, L"%ls.new", list);
-    if (FILE* stream = _wfopen(pending, L"w")) {
-        const wchar_t* const toolbars[] = {L"NIMBASTANDARD.TLB", L"NIMBAABBR.TLB", L"NIMBAGRAPHICAL.TLB"};
-        for (const wchar_t* name : toolbars)
-            fwprintf(stream, L"%ls\\%ls\n", root, name);
-        fclose(stream);
+    const int length = snprintf(lines, sizeof(lines), "%ls\\NIMBASTANDARD.TLB\r\n%ls\\NIMBAABBR.TLB\r\n"
+                                "%ls\\NIMBAGRAPHICAL.TLB\r\n", root, root, root);
+    if (GetTempFileNameW(root, L"tlb", 0, pending) != 0) {
+        HANDLE file = CreateFileW(pending, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr);
+        DWORD written = 0;
+        WriteFile(file, lines, static_cast<DWORD>(length), &written, nullptr);
+        FlushFileBuffers(file);
+        CloseHandle(file);
         MoveFileExW(pending, list, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     }
 
