@@ -2,11 +2,12 @@
 // Times the deliverables inside Wine against floors of our own, as a user's
 // machine runs them: the desktop kept up by a window-owning helper, each figure
 // timed in interleaved pairs with its baseline, medians of the pairs' ratios.
-// The bench folder holds bin\ (the bench programs), floor\ (the work floor's
-// root) and the suites suite-1k, suite-1m, suite-1g and suite-1g-nokey, each
-// with the programs four levels below its root (a\b\c\d).
+// The bench folder holds bin\ (the bench programs) and the suites suite-1k,
+// suite-1m, suite-1g and suite-1g-nokey, each with the programs four levels
+// below its root (a\b\c\d).
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -18,6 +19,7 @@ namespace {
 
 std::wstring gBench;
 std::wstring gDist;
+std::wstring gWorkFloor;
 
 double nowMs()
 {
@@ -92,6 +94,36 @@ std::wstring remover(const wchar_t* suite)
     return quoted(gBench + L"\\" + suite + L"\\a\\b\\c\\d\\shortcut_remover.exe");
 }
 
+// Takes away what the work floor made, so that each of its runs starts from
+// nothing, as each install run does after a removal.
+void clearWorkFloor()
+{
+    wchar_t programs[MAX_PATH + 1] = L"";
+    SHGetSpecialFolderPathW(nullptr, programs, CSIDL_COMMON_PROGRAMS, FALSE);
+    const std::wstring folder = std::wstring(programs) + L"\\NIMBA Bench Floor";
+    for (const wchar_t* link : {L"\\Uninstall NIMBA 1.lnk", L"\\Utilities\\Product & CAD Configuration 1.lnk",
+                                L"\\Utilities\\CAD Configuration Manager 1.lnk",
+                                L"\\Utilities\\File Association 1.lnk"})
+        DeleteFileW((folder + link).c_str());
+    RemoveDirectoryW((folder + L"\\Utilities").c_str());
+    RemoveDirectoryW(folder.c_str());
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Control\\Session Manager\\Environment", 0,
+                      KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        for (const wchar_t* name : {L"NIMBA_BENCH_SYSDIR", L"NIMBA_BENCH_ROOT", L"NIMBA_BENCH_DIR"})
+            RegDeleteValueW(key, name);
+        RegCloseKey(key);
+    }
+}
+
+// A baseline run: the work floor from a clean state, like the installer.
+double timedBaseline(const std::wstring& commandLine)
+{
+    if (commandLine == gWorkFloor)
+        clearWorkFloor();
+    return timed(commandLine);
+}
+
 // A figure: its own times and, pair by pair, its ratio to each baseline.
 struct Figure {
     std::vector<double> ms;
@@ -111,7 +143,7 @@ Figure measure(int pairs, const std::wstring& measured, const std::vector<std::w
         double own = 0;
         auto runBaselines = [&] {
             for (size_t i = 0; i < baselines.size(); ++i)
-                base[i] = timed(baselines[i]);
+                base[i] = timedBaseline(baselines[i]);
         };
         auto runMeasured = [&] {
             own = timed(measured);
@@ -169,7 +201,8 @@ int wmain(int argc, wchar_t** argv)
         Sleep(50);
 
     const std::wstring empty = benchProgram(L"empty_program.exe");
-    const std::wstring work = benchProgram(L"work_floor.exe") + L" " + quoted(gBench + L"\\floor");
+    const std::wstring work = benchProgram(L"work_floor.exe") + L" " + quoted(gBench + L"\\suite-1k");
+    gWorkFloor = work;
     // First runs fill caches that later runs find full.
     for (const std::wstring& warm : {empty, work, installer(L"suite-1k"), remover(L"suite-1k")})
         untimed(warm);
@@ -178,7 +211,9 @@ int wmain(int argc, wchar_t** argv)
     wprintf(L"%-44ls %9ls   %-24ls %7ls\n", L"figure", L"ms", L"baseline", L"ratio");
 
     std::vector<std::vector<double>> floorMs;
-    Figure install = measure(pairs, installer(L"suite-1k"), {empty, work}, &floorMs);
+    // Each install finds a clean machine, as the work floor does.
+    Figure install = measure(pairs, installer(L"suite-1k"), {empty, work}, &floorMs,
+                             [] { untimed(remover(L"suite-1k")); });
     const double emptyMs = median(floorMs[0]);
     const double workMs = median(floorMs[1]);
     std::vector<std::vector<double>> removalFloorMs;

@@ -15,7 +15,7 @@ scripts/wine_prefix.sh fresh
 
 bench="$WINEPREFIX/drive_c/bench"
 rm -rf "$bench"
-mkdir -p "$bench/bin" "$bench/floor"
+mkdir -p "$bench/bin"
 for program in empty_program work_floor desktop_keeper hung_windows; do
   cp "build/x64/bench/$program.exe" "$bench/bin/"
 done

@@ -1,7 +1,8 @@
-// work_floor.exe <root>: the platform work of an install run and nothing else,
-// written as plainly as possible: the same four shortcut saves, the toolbar
-// list written, flushed and renamed into place in <root>, the same three
-// environment writes and broadcasts. No release information, no privilege
+// work_floor.exe <root>: the platform work of an install run of the suite at
+// <root> and nothing else, written as plainly as possible: the same four
+// shortcut saves (into a Start Menu folder of its own), the toolbar list
+// written, flushed and renamed into place, the same three environment writes
+// and broadcasts. No release information, no privilege
 // test, no path checks: what the installer costs beyond this is the cost of
 // its own decisions.
 #include <windows.h>
@@ -20,12 +21,16 @@ const IID kPersistFileInterface = {0x0000010B, 0x0000, 0x0000, {0xC0, 0x00, 0x00
 
 const size_t kPathUnits = 1024;
 
-void saveLink(const wchar_t* folder, const wchar_t* name, const wchar_t* root, const wchar_t* program)
+// One shortcut, quoted target and all, as the installer writes it.
+void saveLink(const wchar_t* folder, const wchar_t* name, const wchar_t* root, const wchar_t* program,
+              const wchar_t* description)
 {
     wchar_t linkPath[kPathUnits];
     wchar_t target[kPathUnits];
+    wchar_t icon[kPathUnits];
     swprintf(linkPath, kPathUnits, L"%ls\\%ls 1.lnk", folder, name);
-    swprintf(target, kPathUnits, L"%ls\\%ls", root, program);
+    swprintf(target, kPathUnits, L"\"%ls\\%ls\"", root, program);
+    swprintf(icon, kPathUnits, L"%ls\\%ls", root, program);
     IShellLinkW* link = nullptr;
     if (FAILED(CoCreateInstance(kShellLinkClass, nullptr, CLSCTX_INPROC_SERVER, kShellLinkInterface,
                                 reinterpret_cast<void**>(&link))))
@@ -33,8 +38,8 @@ void saveLink(const wchar_t* folder, const wchar_t* name, const wchar_t* root, c
     link->SetPath(target);
     link->SetArguments(L"");
     link->SetWorkingDirectory(L"%HOMEDRIVE%%HOMEPATH%");
-    link->SetDescription(L"Bench");
-    link->SetIconLocation(target, 0);
+    link->SetDescription(description);
+    link->SetIconLocation(icon, 0);
     link->SetShowCmd(SW_SHOWNORMAL);
     IPersistFile* persist = nullptr;
     if (SUCCEEDED(link->QueryInterface(kPersistFileInterface, reinterpret_cast<void**>(&persist)))) {
@@ -78,20 +83,28 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     swprintf(utilities, kPathUnits, L"%ls\\Utilities", folder);
     CreateDirectoryW(folder, nullptr);
     CreateDirectoryW(utilities, nullptr);
-    saveLink(folder, L"Uninstall NIMBA", root, L"Uninstall.exe");
-    saveLink(utilities, L"Product & CAD Configuration", root, L"ProductConfig.exe");
-    saveLink(utilities, L"CAD Configuration Manager", root, L"cad.exe");
-    saveLink(utilities, L"File Association", root, L"fileassoc.exe");
+    saveLink(folder, L"Uninstall NIMBA", root, L"Uninstall.exe", L"Uninstall Products");
+    saveLink(utilities, L"Product & CAD Configuration", root, L"ProductConfig.exe",
+             L"NIMBA Product & CAD Configuration");
+    saveLink(utilities, L"CAD Configuration Manager", root,
+             L"commonfiles\\CAD\\bin\\winx64\\Qel.CadInt.CADConfigUtilityGUI.exe", L"CAD Configuration Manager");
+    saveLink(utilities, L"File Association", root, L"commonfiles\\tools\\winx64\\fileassoc.exe",
+             L"NIMBA File Association");
 
     // The toolbar list: a unique pending file beside it, written, flushed and
     // renamed into place.
     wchar_t list[kPathUnits];
     wchar_t pending[kPathUnits];
     char lines[3 * kPathUnits];
-    swprintf(list, kPathUnits, L"%ls\\tlbrlist182.qel", root);
-    const int length = snprintf(lines, sizeof(lines), "%ls\\NIMBASTANDARD.TLB\r\n%ls\\NIMBAABBR.TLB\r\n"
-                                "%ls\\NIMBAGRAPHICAL.TLB\r\n", root, root, root);
-    if (GetTempFileNameW(root, L"tlb", 0, pending) != 0) {
+    wchar_t toolbars[kPathUnits];
+    swprintf(toolbars, kPathUnits, L"%ls\\NIMBA\\gui\\en-us\\toolbars", root);
+    swprintf(list, kPathUnits, L"%ls\\tlbrlist182.qel", toolbars);
+    const int length = snprintf(lines, sizeof(lines),
+                                "%ls\\nimba\\gui\\en-us\\toolbars\\NIMBASTANDARD.TLB\r\n"
+                                "%ls\\nimba\\gui\\en-us\\toolbars\\NIMBAABBR.TLB\r\n"
+                                "%ls\\nimba\\gui\\en-us\\toolbars\\NIMBAGRAPHICAL.TLB\r\n",
+                                root, root, root);
+    if (GetTempFileNameW(toolbars, L"tlb", 0, pending) != 0) {
         HANDLE file = CreateFileW(pending, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                   nullptr);
         DWORD written = 0;

@@ -96,21 +96,30 @@ void collapseSeparatorRuns(wchar_t* path)
     *out = L'\0';
 }
 
-// The Programs folder for the caller's privilege, as a new string; empty when
+// The Programs folder for the caller's privilege into `folder`; empty when
 // the platform cannot say.
+void queryProgramsFolder(wchar_t (&folder)[MAX_PATH + 1])
+{
+    folder[0] = L'\0';
+    int csidl = isUserAdmin() ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS;
+    if (!SHGetSpecialFolderPathW(nullptr, folder, csidl, FALSE))
+        folder[0] = L'\0';
+}
+
+// The Programs folder as a new string, asked of the platform once: the
+// privilege test and the folder lookup are the dearest part of every Start
+// Menu operation.
 wchar_t* allocProgramsFolder()
 {
-    int count = getProgramsFolder(nullptr, 0);
-    wchar_t* folder = new wchar_t[count];
-    folder[0] = L'\0';
-    getProgramsFolder(folder, count);
-    return folder;
+    wchar_t folder[MAX_PATH + 1];
+    queryProgramsFolder(folder);
+    return joinStrings(1, folder);
 }
 
 // <Programs><subfolder>\<name>[ <suffix>].lnk, or null when any part could
-// lead outside the Programs folder or the shell could not parse the path, or
-// the folder is unknown. Creation and
-// removal compose it identically, doubled backslashes included.
+// lead outside the Programs folder, the shell could not parse the path, or the
+// folder is unknown. Creation and removal compose it identically, doubled
+// backslashes included.
 wchar_t* allocShortcutPath(const wchar_t* subfolder, const wchar_t* name, const wchar_t* suffix)
 {
     if (!isSafeStartMenuSubfolder(subfolder) || !isSafeShortcutNamePart(name) || !isSafeShortcutNamePart(suffix) ||
@@ -135,11 +144,8 @@ int getProgramsFolder(wchar_t* buffer, int capacity)
     if (buffer != nullptr && capacity > 0)
         buffer[0] = L'\0';
 
-    wchar_t folder[MAX_PATH + 1] = L"";
-    int csidl = isUserAdmin() ? CSIDL_COMMON_PROGRAMS : CSIDL_PROGRAMS;
-    if (!SHGetSpecialFolderPathW(nullptr, folder, csidl, FALSE))
-        folder[0] = L'\0';
-
+    wchar_t folder[MAX_PATH + 1];
+    queryProgramsFolder(folder);
     size_t count = wcslen(folder) + 1;
     if (buffer == nullptr || capacity < 0 || static_cast<size_t>(capacity) < count)
         return static_cast<int>(count);
