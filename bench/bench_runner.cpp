@@ -60,11 +60,16 @@ double timed(const std::wstring& commandLine)
     return end - begin;
 }
 
+// What Wine does after a run (its desktop answering the broadcasts, its file
+// change notifications) settles before the next timed run.
+const DWORD kSettleMs = 100;
+
 void untimed(const std::wstring& commandLine)
 {
     HANDLE process = start(commandLine);
     WaitForSingleObject(process, INFINITE);
     CloseHandle(process);
+    Sleep(kSettleMs);
 }
 
 double median(std::vector<double> values)
@@ -114,6 +119,7 @@ void clearWorkFloor()
             RegDeleteValueW(key, name);
         RegCloseKey(key);
     }
+    Sleep(kSettleMs);
 }
 
 // A baseline run: the work floor from a clean state, like the installer.
