@@ -2,10 +2,10 @@
 # What an installer and a remover run cost under Wine, as ratios to floors of
 # our own measured in the same run, and the size of each executable. Prints
 # one table; its last line is a one-line summary. Not part of the tests.
-#   bench/run_cost.sh [pairs]      default 10 interleaved pairs a figure (at least 10)
+#   bench/run_cost.sh [pairs]      default 20 interleaved pairs a figure (at least 10)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-pairs=${1:-10}
+pairs=${1:-20}
 
 scripts/bootstrap.sh
 make --no-print-directory all >/dev/null
