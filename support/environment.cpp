@@ -46,6 +46,19 @@ HRESULT deleteValueAndAnnounce(HKEY key, const wchar_t* name)
 
 } // namespace
 
+wchar_t* allocProcessVariable(const wchar_t* name)
+{
+    const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
+    if (needed <= 1)
+        return nullptr;
+    UniqueString value(new wchar_t[needed]);
+    // A value that changed since the size query is taken as none.
+    const DWORD got = GetEnvironmentVariableW(name, value.get(), needed);
+    if (got == 0 || got >= needed)
+        return nullptr;
+    return value.release();
+}
+
 void broadcastEnvironmentChange()
 {
     UINT message = RegisterWindowMessageW(kEnvironmentMessage);

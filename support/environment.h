@@ -18,6 +18,10 @@ int setEnvVar(const wchar_t* name, const void* data, unsigned type, int scope);
 // process loses the variable, and each key a value left is announced.
 int deleteEnvVar(const wchar_t* name, int scope);
 
+// The value of `name` in this process's environment as a new string,
+// released with freeString; null when it is unset or empty.
+wchar_t* allocProcessVariable(const wchar_t* name);
+
 // Tells every top-level window that the environment changed (WM_SETTINGCHANGE
 // with "Environment"), waiting at most 50 ms for each.
 void broadcastEnvironmentChange();

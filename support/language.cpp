@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "environment.h"
 #include "owners.h"
 #include "paths.h"
 #include "release_identity.h"
@@ -45,20 +46,6 @@ bool isListed(LCID locale, const LCID (&locales)[count])
     return false;
 }
 
-// %APPDATA% as a new string, or null when it is unset or empty: a per-user
-// path built without it would name a folder at the root of the current drive.
-wchar_t* allocAppData()
-{
-    const DWORD needed = GetEnvironmentVariableW(kAppDataVariable, nullptr, 0);
-    if (needed <= 1)
-        return nullptr;
-    UniqueString appData(new wchar_t[needed]);
-    const DWORD got = GetEnvironmentVariableW(kAppDataVariable, appData.get(), needed);
-    if (got == 0 || got >= needed)
-        return nullptr;
-    return appData.release();
-}
-
 // <appData>\Nimba\v182 as a new string.
 wchar_t* allocUserReleaseFolder(const wchar_t* appData)
 {
@@ -71,7 +58,9 @@ wchar_t* allocUserReleaseFolder(const wchar_t* appData)
 // The per-user settings file as a new string, or null without APPDATA.
 wchar_t* allocUserSettingsPath()
 {
-    UniqueString appData(allocAppData());
+    // Without APPDATA (unset or empty) there is no per-user file: a path built
+    // without it would name a folder at the root of the current drive.
+    UniqueString appData(allocProcessVariable(kAppDataVariable));
     if (!appData)
         return nullptr;
     UniqueString releaseFolder(allocUserReleaseFolder(appData.get()));
@@ -171,7 +160,7 @@ void writeLanguageSettings(LanguageIndex index, int store)
 {
     if (!store || index < 0 || index >= kLanguageCount)
         return;
-    UniqueString appData(allocAppData());
+    UniqueString appData(allocProcessVariable(kAppDataVariable));
     if (!appData)
         return;
     UniqueString suiteFolder(joinStrings(2, appData.get(), kUserSuiteFolder));

@@ -2,8 +2,8 @@
 
 #include <cwchar>
 
+#include "environment.h"
 #include "owners.h"
-#include "release_identity.h"
 #include "release_info.h"
 #include "strings.h"
 
@@ -40,17 +40,13 @@ int isHpcServer(DWORD majorVersion, DWORD minorVersion)
 
 int isProcessor64Bit()
 {
-    const DWORD needed = GetEnvironmentVariableW(kProcessorVariable, nullptr, 0);
-    if (needed > 1) {
-        UniqueString identifier(new wchar_t[needed]);
-        const DWORD got = GetEnvironmentVariableW(kProcessorVariable, identifier.get(), needed);
-        if (got > 0 && got < needed) {
-            for (const wchar_t* marker : kProcessor64BitMarkers) {
-                if (wcsstr(identifier.get(), marker) != nullptr)
-                    return 1;
-            }
-            return 0;
+    UniqueString identifier(allocProcessVariable(kProcessorVariable));
+    if (identifier) {
+        for (const wchar_t* marker : kProcessor64BitMarkers) {
+            if (wcsstr(identifier.get(), marker) != nullptr)
+                return 1;
         }
+        return 0;
     }
     // Without the variable, ask the platform: a 32-bit program on 64-bit
     // Windows must still search the 64-bit registry view.

@@ -24,15 +24,6 @@ bool isWhiteSpace(int byte)
 
 } // namespace
 
-int copyWhenFits(const wchar_t* value, wchar_t* buffer, int capacity)
-{
-    const size_t needed = wcslen(value) + 1;
-    if (buffer == nullptr || capacity < 0 || static_cast<size_t>(capacity) < needed)
-        return static_cast<int>(needed);
-    wmemcpy(buffer, value, needed);
-    return 0;
-}
-
 int readFirstWord(const wchar_t* path, wchar_t* word, int capacity)
 {
     if (capacity < 1)

@@ -31,11 +31,6 @@ int getRootFromEnvironment(wchar_t* buffer, int capacity);
 // length 1).
 int readDiscMarker(const wchar_t* directory, wchar_t* buffer, int capacity);
 
-// The protocol above for a value the caller already holds: copies `value` when
-// `capacity` holds it and its terminator and returns 0, else writes nothing
-// and returns the needed length.
-int copyWhenFits(const wchar_t* value, wchar_t* buffer, int capacity);
-
 // Reads the first whitespace-delimited word of a single-byte text file into
 // `word` (`capacity` code units, terminator included), leading white space
 // skipped. A missing or unreadable file, one that holds only white space, and

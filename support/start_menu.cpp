@@ -146,11 +146,7 @@ int getProgramsFolder(wchar_t* buffer, int capacity)
 
     wchar_t folder[MAX_PATH + 1];
     queryProgramsFolder(folder);
-    size_t count = wcslen(folder) + 1;
-    if (buffer == nullptr || capacity < 0 || static_cast<size_t>(capacity) < count)
-        return static_cast<int>(count);
-    wcscpy(buffer, folder);
-    return 0;
+    return copyWhenFits(folder, buffer, capacity);
 }
 
 int isSafeStartMenuSubfolder(const wchar_t* subfolder)

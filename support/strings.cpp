@@ -42,6 +42,15 @@ void freeString(wchar_t** value)
     *value = nullptr;
 }
 
+int copyWhenFits(const wchar_t* value, wchar_t* buffer, int capacity)
+{
+    const size_t needed = wcslen(value) + 1;
+    if (buffer == nullptr || capacity < 0 || static_cast<size_t>(capacity) < needed)
+        return static_cast<int>(needed);
+    wmemcpy(buffer, value, needed);
+    return 0;
+}
+
 void upperCaseCopy(const wchar_t* source, wchar_t* destination)
 {
     size_t i = 0;

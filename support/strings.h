@@ -11,6 +11,11 @@ wchar_t* joinStrings(unsigned count, ...);
 // library and leaves the variable null; a null variable is left alone.
 void freeString(wchar_t** value);
 
+// The two-call size protocol for a value the caller already holds: copies
+// `value` into `buffer` when `capacity` holds it and its terminator and
+// returns 0, else writes nothing and returns that needed length.
+int copyWhenFits(const wchar_t* value, wchar_t* buffer, int capacity);
+
 // Writes `source` into `destination` with only the letters a to z upper-cased.
 // `destination` must hold at least the source's length plus one code units.
 void upperCaseCopy(const wchar_t* source, wchar_t* destination);

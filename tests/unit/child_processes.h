@@ -42,17 +42,4 @@ inline void endProcesses(const std::vector<DWORD>& ids)
     }
 }
 
-// The values of a few handles opened afresh and closed again. Wine answers 0
-// to GetProcessHandleCount but hands out the lowest free slots, so a handle
-// leaked between two probes changes their values.
-inline std::vector<HANDLE> freshHandleValues()
-{
-    std::vector<HANDLE> values;
-    for (int i = 0; i < 8; ++i)
-        values.push_back(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    for (HANDLE value : values)
-        CloseHandle(value);
-    return values;
-}
-
 } // namespace unit

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dialog_texts.h"
+#include "test_support.h"
 
 namespace {
 
@@ -45,13 +46,6 @@ std::wstring repeated(const std::wstring& unit, size_t times)
 std::wstring cutRenderedText()
 {
     return repeated(L"\u00FC", kReadLength / 2) + L"\uFFFD";
-}
-
-std::wstring windowText(HWND window)
-{
-    std::wstring text(GetWindowTextLengthW(window) + 1, L'\0');
-    text.resize(GetWindowTextW(window, &text[0], static_cast<int>(text.size())));
-    return text;
 }
 
 struct StoredText {
@@ -140,10 +134,10 @@ TEST(DialogTexts, TextsReachTheDialogItemOrWindowWithOffsetApplied)
             SetWindowTextW(window, unchanged.c_str());
         row.set(dialog);
         HWND target = row.itemId == 0 ? dialog : GetDlgItem(dialog, row.itemId);
-        EXPECT_EQ(row.expected, windowText(target));
+        EXPECT_EQ(row.expected, unit::windowText(target));
         for (int other : {0, kEditItem, kLabelItem}) {
             if (other != row.itemId) {
-                EXPECT_EQ(unchanged, windowText(other == 0 ? dialog : GetDlgItem(dialog, other))) << other;
+                EXPECT_EQ(unchanged, unit::windowText(other == 0 ? dialog : GetDlgItem(dialog, other))) << other;
             }
         }
     }

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 
 #include <algorithm>
+#include <array>
 #include <random>
 #include <string>
 #include <vector>
@@ -263,6 +264,8 @@ const int kRounds = 1000;
 // still show a loss in every round.
 const int kSavingRounds = 50;
 const int kLaunchRounds = 20;
+// The launch most callers repeat, as a setup step per file, gets more.
+const int kHiddenLaunchRounds = 100;
 
 // A copy of the quick program's command line, writable as the launches need.
 std::vector<wchar_t> quickCommandLine()
@@ -374,7 +377,7 @@ const RepeatedOperation kOperations[] = {
     {"shellExecuteAndWait", [] { shellExecuteAndWait(place->quickProgram.c_str(), nullptr, SW_HIDE); }, nullptr,
      kLaunchRounds},
     {"shellOpen", [] { shellOpen(place->quickProgram.c_str(), L"", SW_HIDE); }, nullptr, kLaunchRounds},
-    {"runHiddenAndWait", [] { runHiddenAndWait(quickCommandLine().data()); }, nullptr, kLaunchRounds},
+    {"runHiddenAndWait", [] { runHiddenAndWait(quickCommandLine().data()); }, nullptr, kHiddenLaunchRounds},
     {"runHiddenDetached", [] { runHiddenDetached(quickCommandLine().data()); }, nullptr, kLaunchRounds},
     {"runProcessAndWait, not waiting", [] { runProcessAndWait(nullptr, quickCommandLine().data(), SW_HIDE, 1); },
      nullptr, kLaunchRounds},
@@ -410,15 +413,6 @@ size_t heapBytesInUse()
         HeapUnlock(heaps[i]);
     }
     return total;
-}
-
-// GetProcessHandleCount says nothing under Wine, which hands out the lowest
-// free handle slot: a fresh handle's value moves only when handles leaked.
-HANDLE freshHandle()
-{
-    HANDLE probe = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    CloseHandle(probe);
-    return probe;
 }
 
 void runRounds(const RepeatedOperation& operation, int rounds)
@@ -470,7 +464,7 @@ TEST_P(RepeatedOperations, LeaveNoHandleAndNoHeapBehind)
     // Measured after the warm-up, halfway and at the end: what is lost in every
     // round shows in both halves, a cache the platform fills once in one.
     struct Measured {
-        HANDLE handles[3];
+        std::array<HANDLE, 8> handles[3];
         size_t heap[3];
     };
     const size_t count = sizeof(kOperations) / sizeof(kOperations[0]);
@@ -481,7 +475,7 @@ TEST_P(RepeatedOperations, LeaveNoHandleAndNoHeapBehind)
             if (point > 0)
                 runRounds(kOperations[i], kOperations[i].rounds / 2);
             measured[i].heap[point] = heapBytesInUse();
-            measured[i].handles[point] = freshHandle();
+            measured[i].handles[point] = unit::freshHandleValues();
         }
     }
     place = nullptr;
@@ -493,8 +487,8 @@ TEST_P(RepeatedOperations, LeaveNoHandleAndNoHeapBehind)
     for (size_t i = GetParam(); i < count; i += kParts) {
         const Measured& m = measured[i];
         EXPECT_TRUE(m.handles[0] == m.handles[1] || m.handles[1] == m.handles[2])
-            << kOperations[i].name << ": handle slots " << m.handles[0] << ", " << m.handles[1] << ", "
-            << m.handles[2];
+            << kOperations[i].name << ": handle slots " << ::testing::PrintToString(m.handles[0]) << ", "
+            << ::testing::PrintToString(m.handles[1]) << ", " << ::testing::PrintToString(m.handles[2]);
         // A block lost in every round adds at least a byte per round.
         const size_t halfRounds = static_cast<size_t>(kOperations[i].rounds / 2);
         EXPECT_TRUE(m.heap[1] < m.heap[0] + halfRounds || m.heap[2] < m.heap[1] + halfRounds)

@@ -182,24 +182,4 @@ TEST(Launching, ShellRefusalReturnsZeroWithErrorAndShowsNoBox)
     UnhookWindowsHookEx(hook);
 }
 
-// Each started program's process and thread handles are closed again.
-TEST(Launching, RepeatedLaunchesLeakNoHandle)
-{
-    struct Row {
-        Form form;
-        int count;
-    };
-    const std::wstring quick = unit::toolPath(L"exits_at_once");
-    for (const Row& row : {Row{Form::HiddenAndWait, 100}, Row{Form::ShellAndWait, 10}, Row{Form::HiddenDetached, 10}}) {
-        SCOPED_TRACE(formName(row.form));
-        // The first shell launch of a process opens what the shell keeps for
-        // later: the probe starts after one launch.
-        launch(row.form, quick, L"", SW_HIDE);
-        const std::vector<HANDLE> before = unit::freshHandleValues();
-        for (int i = 0; i < row.count; ++i)
-            launch(row.form, quick, L"", SW_HIDE);
-        EXPECT_EQ(before, unit::freshHandleValues());
-    }
-}
-
 } // namespace

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "messages.h"
+#include "test_support.h"
 
 namespace {
 
@@ -34,13 +35,6 @@ bool isDialogBox(HWND window)
     wchar_t className[16] = L"";
     GetClassNameW(window, className, 16);
     return wcscmp(className, L"#32770") == 0;
-}
-
-std::wstring windowText(HWND window)
-{
-    std::wstring text(GetWindowTextLengthW(window) + 1, L'\0');
-    text.resize(GetWindowTextW(window, &text[0], static_cast<int>(text.size())));
-    return text;
 }
 
 // Other windows of the thread are activated too; only the box counts.
@@ -78,8 +72,8 @@ void CALLBACK readAndDismiss(HWND, UINT, UINT_PTR, DWORD)
     ++ticks;
     if (standingBox != nullptr && IsWindowVisible(standingBox)) {
         ++shown.boxes;
-        shown.caption = windowText(standingBox);
-        shown.text = windowText(GetDlgItem(standingBox, 0xFFFF));
+        shown.caption = unit::windowText(standingBox);
+        shown.text = unit::windowText(GetDlgItem(standingBox, 0xFFFF));
         shown.owned = GetWindow(standingBox, GW_OWNER) != nullptr;
         shown.foreground = GetForegroundWindow() == standingBox;
         PostMessageW(standingBox, WM_COMMAND, IDOK, 0);

@@ -8,6 +8,7 @@
 #include <shlobj.h>
 
 #include <cwchar>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -187,6 +188,28 @@ private:
     std::wstring earlier_;
     bool wasSet_ = false;
 };
+
+// The values of a few handles opened afresh and closed again. Wine answers 0
+// to GetProcessHandleCount but hands out the lowest free slots, so a handle
+// leaked between two probes changes their values.
+// No heap is used, so that the probe itself leaves the heap as it was.
+inline std::array<HANDLE, 8> freshHandleValues()
+{
+    std::array<HANDLE, 8> values;
+    for (HANDLE& value : values)
+        value = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    for (HANDLE value : values)
+        CloseHandle(value);
+    return values;
+}
+
+// A window's whole text.
+inline std::wstring windowText(HWND window)
+{
+    std::wstring text(GetWindowTextLengthW(window) + 1, L'\0');
+    text.resize(GetWindowTextW(window, &text[0], static_cast<int>(text.size())));
+    return text;
+}
 
 // A test tool built beside the unit tests: build/x64/tests/tools/<name>.exe.
 inline std::wstring toolPath(const wchar_t* name)
