@@ -18,10 +18,15 @@ HANDLE startStopper(const std::wstring& arguments)
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION started = {};
-    if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started))
-        return nullptr;
-    CloseHandle(started.hThread);
-    return started.hProcess;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
+            CloseHandle(started.hThread);
+            return started.hProcess;
+        }
+        if (!unit::startLostByWine(attempt))
+            break;
+    }
+    return nullptr;
 }
 
 // The exit code of a process given `waitMs` to end, which is then ended
@@ -107,12 +112,20 @@ TEST(RunProcessAndWait, PollsOnceASecondUntilTheProgramEnds)
         const std::wstring program = unit::toolPath(row.tool);
         std::wstring commandLine = L"\"" + program + L"\"" + row.arguments;
         const auto before = unit::freshHandleValues();
-        const ULONGLONG start = GetTickCount64();
-        EXPECT_EQ(0, runProcessAndWait(program.c_str(), &commandLine[0], SW_HIDE, row.noWait));
-        const double seconds = secondsSince(start);
+        int result = -1;
+        double seconds = 0.0;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            SetLastError(ERROR_SUCCESS);
+            const ULONGLONG start = GetTickCount64();
+            result = runProcessAndWait(program.c_str(), &commandLine[0], SW_HIDE, row.noWait);
+            seconds = secondsSince(start);
+            if (!unit::startLostByWine(attempt))
+                break;
+        }
         // Read before any failure is printed: the first print opens handles.
         const auto after = unit::freshHandleValues();
         const std::vector<DWORD> running = unit::childProcessIds(std::wstring(row.tool) + L".exe");
+        EXPECT_EQ(0, result);
         EXPECT_EQ(before, after);
         EXPECT_GE(seconds, row.fromSeconds);
         EXPECT_LT(seconds, row.belowSeconds);
