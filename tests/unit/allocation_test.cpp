@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "child_processes.h"
 #include "test_support.h"
 
 namespace {
@@ -32,8 +33,7 @@ TEST(Allocation, ExhaustionEndsTheRunQuietlyAndNonThrowingFormAnswersNull)
         startup.hStdOutput = output;
         startup.hStdError = output;
         PROCESS_INFORMATION process = {};
-        const BOOL started = CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                            &startup, &process);
+        const BOOL started = unit::startProgram(nullptr, &commandLine[0], TRUE, &startup, &process);
         CloseHandle(output);
         ASSERT_TRUE(started);
         ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 30000));

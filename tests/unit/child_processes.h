@@ -22,6 +22,20 @@ inline bool startLostByWine(int attempt)
     return attempt == 0 && GetLastError() == ERROR_INTERNAL_ERROR;
 }
 
+// CreateProcessW with default security, flags, environment and folder, made
+// once more when Wine lost the start.
+inline BOOL startProgram(const wchar_t* application, wchar_t* commandLine, BOOL inheritHandles,
+                         STARTUPINFOW* startup, PROCESS_INFORMATION* started)
+{
+    for (int attempt = 0;; ++attempt) {
+        if (CreateProcessW(application, commandLine, nullptr, nullptr, inheritHandles, 0, nullptr, nullptr, startup,
+                           started))
+            return TRUE;
+        if (!startLostByWine(attempt))
+            return FALSE;
+    }
+}
+
 // Running children of this process whose executable file is `fileName`.
 inline std::vector<DWORD> childProcessIds(const std::wstring& fileName)
 {

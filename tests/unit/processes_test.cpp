@@ -18,15 +18,10 @@ HANDLE startStopper(const std::wstring& arguments)
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION started = {};
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &started)) {
-            CloseHandle(started.hThread);
-            return started.hProcess;
-        }
-        if (!unit::startLostByWine(attempt))
-            break;
-    }
-    return nullptr;
+    if (!unit::startProgram(nullptr, &commandLine[0], FALSE, &startup, &started))
+        return nullptr;
+    CloseHandle(started.hThread);
+    return started.hProcess;
 }
 
 // The exit code of a process given `waitMs` to end, which is then ended

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "child_processes.h"
 #include "owners.h"
 #include "release_info.h"
 #include "strings.h"
@@ -366,8 +367,7 @@ TEST(ReleaseInfoInTree, CopyInsideTreeReadsTreeAndLocalFiles)
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &startup, &process));
+    ASSERT_TRUE(unit::startProgram(program.c_str(), &commandLine[0], FALSE, &startup, &process));
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD exitCode = 1;
     GetExitCodeProcess(process.hProcess, &exitCode);
