@@ -15,11 +15,18 @@ namespace unit {
 
 // Wine now and then loses a child while its loader is still starting it: the
 // start then fails with ERROR_INTERNAL_ERROR, about once in a few hundred
-// starts when other Wine processes come and go. A test that starts programs
-// tries such a start once more; any other failure stands.
-inline bool startLostByWine(int attempt)
+// starts when other Wine processes come and go. A test runs `start`, a step
+// that starts a program, once more after such a loss; any other failure
+// stands.
+template <typename Start>
+void retryingLostStart(Start start)
 {
-    return attempt == 0 && GetLastError() == ERROR_INTERNAL_ERROR;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        SetLastError(ERROR_SUCCESS);
+        start();
+        if (GetLastError() != ERROR_INTERNAL_ERROR)
+            return;
+    }
 }
 
 // CreateProcessW with default security, flags, environment and folder, made
@@ -27,13 +34,12 @@ inline bool startLostByWine(int attempt)
 inline BOOL startProgram(const wchar_t* application, wchar_t* commandLine, BOOL inheritHandles,
                          STARTUPINFOW* startup, PROCESS_INFORMATION* started)
 {
-    for (int attempt = 0;; ++attempt) {
-        if (CreateProcessW(application, commandLine, nullptr, nullptr, inheritHandles, 0, nullptr, nullptr, startup,
-                           started))
-            return TRUE;
-        if (!startLostByWine(attempt))
-            return FALSE;
-    }
+    BOOL created = FALSE;
+    retryingLostStart([&] {
+        created = CreateProcessW(application, commandLine, nullptr, nullptr, inheritHandles, 0, nullptr, nullptr,
+                                 startup, started);
+    });
+    return created;
 }
 
 // Running children of this process whose executable file is `fileName`.

@@ -31,8 +31,7 @@ void launch(Form form, const std::wstring& program, const std::wstring& argument
 {
     std::wstring commandLine = L"\"" + program + L"\" " + arguments;
     int result = 1;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        SetLastError(ERROR_SUCCESS);
+    unit::retryingLostStart([&] {
         switch (form) {
         case Form::ShellAndWait:
             result = shellExecuteAndWait(program.c_str(), arguments.c_str(), show);
@@ -47,9 +46,7 @@ void launch(Form form, const std::wstring& program, const std::wstring& argument
             runHiddenDetached(&commandLine[0]);
             break;
         }
-        if (!unit::startLostByWine(attempt))
-            break;
-    }
+    });
     EXPECT_NE(0, result);
 }
 

@@ -109,14 +109,11 @@ TEST(RunProcessAndWait, PollsOnceASecondUntilTheProgramEnds)
         const auto before = unit::freshHandleValues();
         int result = -1;
         double seconds = 0.0;
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            SetLastError(ERROR_SUCCESS);
+        unit::retryingLostStart([&] {
             const ULONGLONG start = GetTickCount64();
             result = runProcessAndWait(program.c_str(), &commandLine[0], SW_HIDE, row.noWait);
             seconds = secondsSince(start);
-            if (!unit::startLostByWine(attempt))
-                break;
-        }
+        });
         // Read before any failure is printed: the first print opens handles.
         const auto after = unit::freshHandleValues();
         const std::vector<DWORD> running = unit::childProcessIds(std::wstring(row.tool) + L".exe");
