@@ -1,10 +1,11 @@
 """The sample suite's Windows Installer package (examples/msi), installed and
 uninstalled by Wine's own msiexec, which runs shortcut_installer.exe and
-shortcut_remover.exe as the package's deferred custom actions."""
+shortcut_remover.exe as the package's deferred custom actions: the shipped
+32-bit package and the one built from the x64 programs."""
 
 import pytest
 
-from conftest import (DIST_X64, DRIVE_C, FILE_ASSOCIATION, MACHINE, PRODUCT_CONFIG, UNINSTALL, USER, drive_c_tree,
+from conftest import (DRIVE_C, REPO, FILE_ASSOCIATION, MACHINE, PRODUCT_CONFIG, UNINSTALL, USER, drive_c_tree,
                       expected_env, expected_shortcut, link_name, prefix_user_name, product_env, programs_folder,
                       read_shortcut, run, to_windows, toolbar_list_bytes, tree)
 
@@ -13,41 +14,57 @@ PRODUCT = "NIMBA Sample Suite 18.1"
 FOLDER_NAME, REVISION = "NIMBA 18.1 Sample", "2026 R1"
 # The package carries no CAD configuration utility, so that shortcut is left out.
 SHORTCUTS = (UNINSTALL, PRODUCT_CONFIG, FILE_ASSOCIATION)
+# Where a per-machine package lands in a 64-bit prefix: a 32-bit one in the
+# folder for 32-bit programs.
+PROGRAM_FILES = {"x64": "Program Files", "x86": "Program Files (x86)"}
+# Linux sees msiexec's "installation failed" (1603) through an 8-bit exit status.
+INSTALL_FAILED = 1603 % 256
+PACKAGES = [(arch, scope) for arch in PROGRAM_FILES for scope in (MACHINE, USER)]
+PACKAGE_IDS = [f"{arch}-{'per-machine-by-administrator' if scope == MACHINE else 'per-user-by-standard-user'}"
+               for arch, scope in PACKAGES]
 
 
 class SamplePackage:
-    """The package of one scope, run by an administrator (per machine) or by a
-    standard user through run_restricted.exe (per user)."""
+    """The package of one architecture and scope, run by an administrator (per
+    machine) or by a standard user through run_restricted.exe (per user); its
+    other builds (revisions) lie in other folders under the same name."""
 
-    def __init__(self, scope):
+    def __init__(self, arch, scope, folder=None):
         self.scope = scope
         self.admin = scope == MACHINE
-        self.path = DIST_X64 / ("nimba_sample_suite.msi" if self.admin else "nimba_sample_suite_peruser.msi")
+        self.name = "nimba_sample_suite.msi" if self.admin else "nimba_sample_suite_peruser.msi"
+        self.path = (folder or REPO / "dist" / arch) / self.name
         # The per-user package installs below the user's LocalAppData\Programs,
         # a folder shared by every per-user program, which therefore stays.
         programs = DRIVE_C / "users" / prefix_user_name() / "AppData/Local/Programs"
         self.shared_folders = set() if self.admin else {str(programs.relative_to(DRIVE_C)) + "/"}
-        self.root = (DRIVE_C / "Program Files" if self.admin else programs) / PRODUCT
-        self.installed = False
+        self.root = (DRIVE_C / PROGRAM_FILES[arch] if self.admin else programs) / PRODUCT
+        self.installed = None
 
-    def msiexec(self, action):
-        ran = run("msiexec.exe", action, to_windows(self.path), "/qn", admin=self.admin)
-        assert ran.code == 0, ran
-        self.installed = action == "/i"
+    def msiexec(self, action, *properties, package=None, expect=0):
+        """Runs msiexec /i or /x on this package or another build of it; the one
+        installed last is kept for the clean-up."""
+        package = package or self.path
+        ran = run("msiexec.exe", action, to_windows(package), *properties, "/qn", admin=self.admin)
+        assert ran.code == expect, ran
+        if ran.code == 0:
+            self.installed = package if action == "/i" else None
+
+    def uninstall_left_over(self):
+        """Leaves no registered product behind a failed check."""
+        if self.installed:
+            run("msiexec.exe", "/x", to_windows(self.installed), "/qn", admin=self.admin)
 
 
 @pytest.fixture
 def sample_package(request):
-    package = SamplePackage(request.param)
+    package = SamplePackage(*request.param)
     assert package.path.is_file(), f"{package.path} missing: run make all"
     yield package
-    if package.installed:
-        # Leave no registered product behind a failed check.
-        run("msiexec.exe", "/x", to_windows(package.path), "/qn", admin=package.admin)
+    package.uninstall_left_over()
 
 
-@pytest.mark.parametrize("sample_package", [MACHINE, USER], indirect=True,
-                         ids=["per-machine-by-administrator", "per-user-by-standard-user"])
+@pytest.mark.parametrize("sample_package", PACKAGES, indirect=True, ids=PACKAGE_IDS)
 def test_package_runs_installer_after_copying_and_remover_before_deleting(sample_package):
     package = sample_package
     other = USER if package.admin else MACHINE
