@@ -17,11 +17,14 @@ SHORTCUTS = (UNINSTALL, PRODUCT_CONFIG, FILE_ASSOCIATION)
 # Where a per-machine package lands in a 64-bit prefix: a 32-bit one in the
 # folder for 32-bit programs.
 PROGRAM_FILES = {"x64": "Program Files", "x86": "Program Files (x86)"}
-# Linux sees msiexec's "installation failed" (1603) through an 8-bit exit status.
-INSTALL_FAILED = 1603 % 256
 PACKAGES = [(arch, scope) for arch in PROGRAM_FILES for scope in (MACHINE, USER)]
 PACKAGE_IDS = [f"{arch}-{'per-machine-by-administrator' if scope == MACHINE else 'per-user-by-standard-user'}"
                for arch, scope in PACKAGES]
+
+
+def menu_tree(revision):
+    """What the product's Start Menu folder holds once the package is installed."""
+    return {"Utilities/"} | {(f"{sub}/" if sub else "") + link_name(name, revision) for sub, name in SHORTCUTS}
 
 
 class SamplePackage:
@@ -77,8 +80,7 @@ def test_package_runs_installer_after_copying_and_remover_before_deleting(sample
     assert tree(package.root) >= {"NIMBA/bin/winx64/setup/shortcut_installer.exe",
                                   "NIMBA/bin/winx64/setup/shortcut_remover.exe",
                                   "commonfiles/globalsettings/relinfo.xml"}
-    assert tree(product_folder) == {"Utilities/"} | {
-        (f"{sub}/" if sub else "") + link_name(name, REVISION) for sub, name in SHORTCUTS}
+    assert tree(product_folder) == menu_tree(REVISION)
     for shortcut in SHORTCUTS:
         link = read_shortcut(product_folder / shortcut[0] / link_name(shortcut[1], REVISION))
         assert (link.local_path, link.description, link.icon_location) == expected_shortcut(root, shortcut)
