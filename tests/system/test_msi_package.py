@@ -3,11 +3,13 @@ uninstalled by Wine's own msiexec, which runs shortcut_installer.exe and
 shortcut_remover.exe as the package's deferred custom actions: the shipped
 32-bit package and the one built from the x64 programs."""
 
+import struct
+
 import pytest
 
-from conftest import (DRIVE_C, REPO, FILE_ASSOCIATION, MACHINE, PRODUCT_CONFIG, UNINSTALL, USER, drive_c_tree,
-                      expected_env, expected_shortcut, link_name, prefix_user_name, product_env, programs_folder,
-                      read_shortcut, run, to_windows, toolbar_list_bytes, tree)
+from conftest import (DRIVE_C, FILE_ASSOCIATION, INSTALLER, MACHINE, PRODUCT_CONFIG, REPO, UNINSTALL, USER,
+                      drive_c_tree, expected_env, expected_shortcut, link_name, prefix_user_name, product_env,
+                      programs_folder, read_shortcut, run, to_windows, toolbar_list_bytes, tree)
 
 PRODUCT = "NIMBA Sample Suite 18.1"
 # As examples/msi/relinfo.xml gives them.
@@ -17,6 +19,8 @@ SHORTCUTS = (UNINSTALL, PRODUCT_CONFIG, FILE_ASSOCIATION)
 # Where a per-machine package lands in a 64-bit prefix: a 32-bit one in the
 # folder for 32-bit programs.
 PROGRAM_FILES = {"x64": "Program Files", "x86": "Program Files (x86)"}
+# The machine field of a program's PE header.
+PE_MACHINE = {"x64": 0x8664, "x86": 0x14C}
 PACKAGES = [(arch, scope) for arch in PROGRAM_FILES for scope in (MACHINE, USER)]
 PACKAGE_IDS = [f"{arch}-{'per-machine-by-administrator' if scope == MACHINE else 'per-user-by-standard-user'}"
                for arch, scope in PACKAGES]
@@ -33,7 +37,7 @@ class SamplePackage:
     other builds (revisions) lie in other folders under the same name."""
 
     def __init__(self, arch, scope, folder=None):
-        self.scope = scope
+        self.arch, self.scope = arch, scope
         self.admin = scope == MACHINE
         self.name = "nimba_sample_suite.msi" if self.admin else "nimba_sample_suite_peruser.msi"
         self.path = (folder or REPO / "dist" / arch) / self.name
@@ -80,6 +84,10 @@ def test_package_runs_installer_after_copying_and_remover_before_deleting(sample
     assert tree(package.root) >= {"NIMBA/bin/winx64/setup/shortcut_installer.exe",
                                   "NIMBA/bin/winx64/setup/shortcut_remover.exe",
                                   "commonfiles/globalsettings/relinfo.xml"}
+    # The package carries the programs of its own architecture.
+    program = (package.root / "NIMBA/bin/winx64/setup" / INSTALLER).read_bytes()
+    assert struct.unpack_from("<H", program, struct.unpack_from("<I", program, 0x3C)[0] + 4)[0] == \
+        PE_MACHINE[package.arch]
     assert tree(product_folder) == menu_tree(REVISION)
     for shortcut in SHORTCUTS:
         link = read_shortcut(product_folder / shortcut[0] / link_name(shortcut[1], REVISION))
