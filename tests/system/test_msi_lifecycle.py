@@ -32,9 +32,10 @@ def suite_setup(request, tmp_path):
         folder = tmp_path / version
         folder.mkdir()
         (folder / "relinfo.xml").write_text(relinfo.replace(R1, revision), encoding="utf-8")
-        subprocess.run([REPO / "examples/msi/build_msi.sh"], check=True, capture_output=True, env=dict(
+        built = subprocess.run([REPO / "examples/msi/build_msi.sh"], capture_output=True, text=True, env=dict(
             os.environ, MSI_ARCHES="x64", MSI_OUT=str(folder), MSI_VERSION=version,
             MSI_RELINFO=str(folder / "relinfo.xml")))
+        assert built.returncode == 0, built.stderr
         folders[revision] = folder / "x64"
     package = SamplePackage("x64", request.param, folders[R1])
     package.builds = {revision: folder / package.name for revision, folder in folders.items()}
