@@ -1,5 +1,6 @@
 # Builds the deliverables (dist/x86, 32-bit) and the same sources for 64-bit
-# (dist/x64, with the unit tests and test tools), which the tests run under Wine,
+# (dist/x64); each tree also builds the unit tests and test tools, which the
+# tests run under Wine (wine64 hands the 32-bit ones to Wine's 32-bit side),
 # and the sample suite's Windows Installer packages from both (examples/msi).
 .PHONY: all deliverables tested msi clean test demo
 
@@ -9,13 +10,14 @@ all: deliverables tested msi
 
 deliverables:
 	@scripts/bootstrap.sh
-	cmake -S . -B build/x86 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
-	cmake --build build/x86 -j$(JOBS)
+	cmake -S . -B build/x86 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release \
+	  -DSETUP_BUILD_TESTS=ON >/dev/null
+	cmake --build build/x86 -j$(JOBS) --target shortcut_installer shortcut_remover
 	mkdir -p dist/x86
 	cp build/x86/installer/shortcut_installer.exe build/x86/remover/shortcut_remover.exe dist/x86/
 
-tested:
-	@scripts/bootstrap.sh
+tested: deliverables
+	cmake --build build/x86 -j$(JOBS)
 	cmake -S . -B build/x64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
 	  -DSETUP_BUILD_TESTS=ON >/dev/null
 	cmake --build build/x64 -j$(JOBS)

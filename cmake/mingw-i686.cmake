@@ -1,4 +1,4 @@
-# Cross-build for 32-bit Windows: the deliverable programs.
+# Cross-build for 32-bit Windows: the deliverable programs, and their tests.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(MINGW_PREFIX i686-w64-mingw32)
@@ -9,3 +9,5 @@ set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# wine64 hands a 32-bit program to Wine's 32-bit side (package wine32:i386).
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)

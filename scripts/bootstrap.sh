@@ -9,23 +9,39 @@ packages=(
   wine wine64
   googletest
   liblnk-utils python3-pefile python3-pytest
-  wixl msitools
+  wixl msitools nsis
   locales
 )
+# The shipped programs are 32-bit: Wine's 32-bit side runs them.
+foreign_packages=(wine32:i386)
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
 
 missing=()
-for package in "${packages[@]}"; do
+for package in "${packages[@]}" "${foreign_packages[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q '^install ok installed$'; then
     missing+=("$package")
   fi
 done
 [ -x /usr/lib/wine/wine64 ] || missing+=(wine64)
+[ -x /usr/lib/wine/wine ] || missing+=(wine32:i386)
 [ -f /usr/src/googletest/CMakeLists.txt ] || missing+=(googletest)
 
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
-  sudo=""
-  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+  fi
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# Wine's 32-bit loader is a 32-bit Linux program: a kernel without IA32
+# emulation cannot start it, and then nothing of the shipped build can run.
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  echo "This machine cannot run 32-bit programs: /usr/lib/wine/wine (Wine's 32-bit side, package" >&2
+  echo "wine32:i386) does not start. The shipped x86 build needs a kernel with IA32 emulation" >&2
+  echo "(CONFIG_IA32_EMULATION, not switched off by ia32_emulation=0)." >&2
+  exit 1
 fi

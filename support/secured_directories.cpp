@@ -13,10 +13,23 @@ const DWORD kEveryoneRights =
 
 } // namespace
 
+EveryoneFolderSecurity::EveryoneFolderSecurity()
+{
+    ZeroMemory(&attributes, sizeof(attributes));
+}
+
+// The descriptor moves with its owner, so the attributes still point at it.
+EveryoneFolderSecurity::EveryoneFolderSecurity(EveryoneFolderSecurity&& other) noexcept
+    : acl(std::move(other.acl)), descriptor(std::move(other.descriptor)), attributes(other.attributes)
+{
+    ZeroMemory(&other.attributes, sizeof(other.attributes));
+}
+
+EveryoneFolderSecurity::~EveryoneFolderSecurity() = default;
+
 EveryoneFolderSecurity buildEveryoneFolderSecurity()
 {
     EveryoneFolderSecurity security;
-    ZeroMemory(&security.attributes, sizeof(security.attributes));
 
     SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
     PSID rawSid = nullptr;

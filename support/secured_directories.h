@@ -9,6 +9,13 @@
 // The security a folder open to Everyone is created with. `attributes` points
 // at `descriptor`, whose DACL is `acl`; the owners free both.
 struct EveryoneFolderSecurity {
+    // Made in the library alone. Inline, they would be emitted by the
+    // link-time-optimised library and again by every caller, and the 32-bit
+    // linker keeps an optimised copy and an ordinary one as two definitions.
+    EveryoneFolderSecurity();
+    EveryoneFolderSecurity(EveryoneFolderSecurity&& other) noexcept;
+    ~EveryoneFolderSecurity();
+
     UniqueLocal<ACL> acl;
     UniqueLocal<void> descriptor;
     SECURITY_ATTRIBUTES attributes;

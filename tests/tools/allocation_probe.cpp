@@ -8,7 +8,10 @@
 
 int wmain(int argc, wchar_t** argv)
 {
-    volatile size_t impossible = static_cast<size_t>(-1) / 4;
+    // More than half the address space: neither a 32-bit nor a 64-bit
+    // process has that much in one piece (a quarter of it, 1 GiB, a 32-bit
+    // process can get).
+    volatile size_t impossible = (static_cast<size_t>(-1) >> 1) + 1;
     if (argc > 1 && wcscmp(argv[1], L"nothrow") == 0)
         return new (std::nothrow) char[impossible] == nullptr ? 0 : 1;
     volatile char* block = new char[impossible];

@@ -274,20 +274,20 @@ std::vector<wchar_t> quickCommandLine()
     return std::vector<wchar_t>(line.c_str(), line.c_str() + line.size() + 1);
 }
 
+BOOL CALLBACK answerIfMessageBox(HWND window, LPARAM)
+{
+    wchar_t className[16] = L"";
+    GetClassNameW(window, className, 16);
+    if (wcscmp(className, L"#32770") == 0)
+        PostMessageW(window, WM_COMMAND, IDOK, 0);
+    return TRUE;
+}
+
 // Closes the message boxes of this thread once they stand; runs as a thread
 // timer inside the box's own message loop.
 void CALLBACK closeMessageBoxes(HWND, UINT, UINT_PTR, DWORD)
 {
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND window, LPARAM) -> BOOL {
-            wchar_t className[16] = L"";
-            GetClassNameW(window, className, 16);
-            if (wcscmp(className, L"#32770") == 0)
-                PostMessageW(window, WM_COMMAND, IDOK, 0);
-            return TRUE;
-        },
-        0);
+    EnumThreadWindows(GetCurrentThreadId(), answerIfMessageBox, 0);
 }
 
 void answeredBox(void (*show)())

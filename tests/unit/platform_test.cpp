@@ -89,22 +89,42 @@ TEST(IsProcessor64Bit, MarkersInExactCaseElseThePlatform)
     }
 }
 
+// The probes' keys stand in the 64-bit registry view, where the product
+// looks for them on 64-bit Windows; a 32-bit process's own view is the
+// redirected one (WOW6432Node), so the 32-bit build finds them only there.
+const int kOwnViewIs64Bit = sizeof(void*) == 8 ? 1 : 0;
+
 bool createKey(HKEY root, const std::wstring& path)
 {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_READ, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WOW64_64KEY, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
         return false;
     RegCloseKey(key);
     return true;
 }
 
-bool keyExists(const std::wstring& path)
+void deleteKeyTree(HKEY root, const std::wstring& path)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
+    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteTreeW(key, nullptr);
     RegCloseKey(key);
-    return true;
+    RegDeleteKeyExW(root, path.c_str(), KEY_WOW64_64KEY, 0);
+}
+
+// In either registry view.
+bool keyExists(const std::wstring& path)
+{
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | view, &key) == ERROR_SUCCESS) {
+            RegCloseKey(key);
+            return true;
+        }
+    }
+    return false;
 }
 
 TEST(HasSubkeyContaining, AnyCaseOfWordInsideANameOpensOnly)
@@ -119,14 +139,14 @@ TEST(HasSubkeyContaining, AnyCaseOfWordInsideANameOpensOnly)
         int use64BitView;
         int answer;
     } rows[] = {
-        {parent, L"HPC", 0, 1},  {parent, L"hpc", 1, 1},     {parent, L"HPCX", 0, 0},
-        {parent, L"alpha", 0, 1}, {parent, L"Beta", 1, 0},   {parent + L"\\Alpha", L"", 0, 0},
-        {missing, L"HPC", 0, 0}, {missing, L"HPC", 1, 0},
+        {parent, L"HPC", 0, kOwnViewIs64Bit}, {parent, L"hpc", 1, 1},    {parent, L"HPCX", 1, 0},
+        {parent, L"alpha", 0, kOwnViewIs64Bit}, {parent, L"alpha", 1, 1}, {parent, L"Beta", 1, 0},
+        {parent + L"\\Alpha", L"", 1, 0}, {missing, L"HPC", 0, 0},   {missing, L"HPC", 1, 0},
     };
     for (const auto& row : rows)
         EXPECT_EQ(row.answer, hasSubkeyContaining(row.key.c_str(), row.word, row.use64BitView)) << row.word;
     EXPECT_FALSE(keyExists(missing));
-    RegDeleteTreeW(HKEY_LOCAL_MACHINE, parent.c_str());
+    deleteKeyTree(HKEY_LOCAL_MACHINE, parent);
 }
 
 TEST(ReadRegistryString, BoundedAlwaysTerminatedStringsOnly)
@@ -172,12 +192,15 @@ TEST(ReadRegistryString, BoundedAlwaysTerminatedStringsOnly)
 // win7 as a 6.1 server and win2008r2 as a 6.1 workstation. The probe runs
 // from a path of more than 520 code units, which only a start through the
 // Wine loader accepts, and reports its path's size query, a fill call with
-// one unit too few, the fill call, and the path.
+// one unit too few, the fill call, and the path. Wine's 32-bit side starts no
+// program from a path past MAX_PATH (300 units fail, past 512 it crashes), so
+// there the probe runs from a path of 200 units and more.
 TEST(PlatformProbes, ReportedVersionsWithAndWithoutHpcKeyFromLongPath)
 {
     unit::TempFolder temp;
     std::wstring folder = temp.path();
-    for (wchar_t level = L'a'; folder.size() < 520; ++level) {
+    const size_t folderLength = sizeof(void*) == 8 ? 520 : 200;
+    for (wchar_t level = L'a'; folder.size() < folderLength; ++level) {
         folder += L"\\" + std::wstring(100, level);
         ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     }
@@ -201,7 +224,7 @@ TEST(PlatformProbes, ReportedVersionsWithAndWithoutHpcKeyFromLongPath)
             ASSERT_TRUE(createKey(HKEY_LOCAL_MACHINE, hpcKey));
         }
         const std::string bytes = unit::runThroughWineLoader(probe, L"");
-        RegDeleteKeyW(HKEY_LOCAL_MACHINE, hpcKey.c_str());
+        deleteKeyTree(HKEY_LOCAL_MACHINE, hpcKey);
         RegDeleteKeyW(HKEY_CURRENT_USER, appDefaults.c_str());
 
         const std::wstring report(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
