@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the unit tests under Wine (CTest),
-# then the black-box system tests and the deliverables' PE checks (pytest).
+# Builds everything and runs every test: the unit tests of both builds under
+# Wine (CTest; x86, the one that ships, then x64), then the black-box system
+# tests against both builds' programs and the deliverables' PE checks (pytest).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,5 +14,8 @@ scripts/wine_prefix.sh fresh
 
 # Two at a time: the one test without the prefix lock (the thirty-second
 # bounded wait) runs beside the others, which still run one after another.
-ctest --test-dir build/x64 --output-on-failure --timeout 120 -j2
-/usr/bin/python3 -m pytest -p no:cacheprovider -q tests/system "$@"
+for arch in x86 x64; do
+  echo "Unit tests of the $arch build"
+  ctest --test-dir "build/$arch" --output-on-failure --timeout 120 -j2
+done
+/usr/bin/python3 -m pytest -p no:cacheprovider -q -rs tests/system "$@"

@@ -23,6 +23,8 @@ import pytest
 REPO = Path(__file__).resolve().parents[2]
 DIST_X64 = REPO / "dist" / "x64"
 DIST_X86 = REPO / "dist" / "x86"
+# The programs of each build: x86 ships, x64 is the same sources for 64-bit.
+DIST = {"x86": DIST_X86, "x64": DIST_X64}
 TOOLS = REPO / "build" / "x64" / "tests" / "tools"
 INSTALLER = "shortcut_installer.exe"
 REMOVER = "shortcut_remover.exe"
@@ -345,14 +347,14 @@ class Suite:
     """An installation tree R with the programs at R\\a\\b\\c\\d and its relinfo.xml."""
 
     def __init__(self, root, folder_name, revision, relinfo=None, cad=False, toolbars=False,
-                 program_levels=("a", "b", "c", "d")):
+                 program_levels=("a", "b", "c", "d"), dist=DIST_X86):
         self.root = Path(root)
         self.folder_name = folder_name
         self.revision = revision
         self.program_dir = self.root.joinpath(*program_levels)
         self.program_dir.mkdir(parents=True, exist_ok=True)
         for program in (INSTALLER, REMOVER):
-            shutil.copy2(DIST_X64 / program, self.program_dir / program)
+            shutil.copy2(dist / program, self.program_dir / program)
         if relinfo is not None:
             self.write_relinfo(raw=relinfo)
         elif folder_name is not None:
@@ -422,7 +424,8 @@ def wine_prefix():
     if PREFIX is None or not (DRIVE_C / "windows").is_dir():
         pytest.exit("WINEPREFIX does not name a started prefix: . scripts/wine_env.sh <dir>; "
                     "scripts/wine_prefix.sh fresh", returncode=2)
-    for needed in (DIST_X64 / INSTALLER, DIST_X64 / REMOVER, TOOLS / "run_restricted.exe", TOOLS / "is_admin.exe"):
+    programs = [folder / program for folder in DIST.values() for program in (INSTALLER, REMOVER)]
+    for needed in (*programs, TOOLS / "run_restricted.exe", TOOLS / "is_admin.exe"):
         if not needed.is_file():
             pytest.exit(f"{needed} missing: run make all", returncode=2)
     # Every scope-dependent check rests on these two answers.
@@ -455,16 +458,22 @@ def clean_state(request):
             shutil.rmtree(path, ignore_errors=True)
 
 
+@pytest.fixture(params=DIST, ids=lambda arch: arch)
+def dist(request):
+    """The folder of one build's programs: every suite test runs both."""
+    return DIST[request.param]
+
+
 @pytest.fixture
-def make_suite():
+def make_suite(dist):
     """make_suite(folder_name=<unique>, revision="", relinfo=None (bytes), cad=False,
-    toolbars=False, base=None (a Path for R)) -> Suite."""
+    toolbars=False, base=None (a Path for R)) -> Suite with the programs of `dist`."""
 
     def make(folder_name=..., revision="", relinfo=None, cad=False, toolbars=False, base=None, **kw):
         if folder_name is ...:
             folder_name = f"NIMBA Sys {next_id()}"
         root = base if base is not None else DRIVE_C / "st" / f"t{next_id()}"
-        return Suite(root, folder_name, revision, relinfo=relinfo, cad=cad, toolbars=toolbars, **kw)
+        return Suite(root, folder_name, revision, relinfo=relinfo, cad=cad, toolbars=toolbars, dist=dist, **kw)
 
     return make
 

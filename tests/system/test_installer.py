@@ -2,7 +2,7 @@
 
 import pytest
 
-from conftest import (ALL_SHORTCUTS, CAD_MANAGER, DIST_X64, DRIVE_C, FILE_ASSOCIATION, INSTALLER, MACHINE,
+from conftest import (ALL_SHORTCUTS, CAD_MANAGER, DIST_X86, DRIVE_C, FILE_ASSOCIATION, INSTALLER, MACHINE,
                       PRODUCT_CONFIG, UNINSTALL, USER, drive_c_tree, env_entries, env_values, expected_env,
                       expected_shortcut, link_name, next_id, product_env, programs_folder, read_shortcut,
                       run, run_command_line, short_id, to_windows, toolbar_list_bytes, tree)
@@ -135,11 +135,11 @@ def test_read_only_toolbar_list_stays(make_suite):
     assert suite.toolbar_list.read_bytes() == OLD_LIST
 
 
-def test_program_two_levels_below_drive_root_uses_the_drive_root():
+def test_program_two_levels_below_drive_root_uses_the_drive_root(dist):
     # C:\<x>\<y>\prog.exe: the climb stops at C:\, whose relinfo.xml the run reads.
     top = DRIVE_C / f"x{next_id()}"
     (top / "y").mkdir(parents=True)
-    (top / "y" / INSTALLER).write_bytes((DIST_X64 / INSTALLER).read_bytes())
+    (top / "y" / INSTALLER).write_bytes((dist / INSTALLER).read_bytes())
     folder_name = f"NIMBA Drive Root {next_id()}"
     relinfo = DRIVE_C / "commonfiles/globalsettings/relinfo.xml"
     assert not relinfo.parent.parent.exists()
@@ -292,7 +292,9 @@ def test_installation_root_outside_the_ascii_range(make_suite, locale, root_name
     assert suite.toolbar_list.read_bytes() == expected
 
 
-def test_installation_root_longer_than_520_characters(make_suite):
+def test_installation_root_longer_than_520_characters(make_suite, dist):
+    if dist == DIST_X86:
+        pytest.skip("Wine's 32-bit side starts no program from a path past MAX_PATH (300 units fail)")
     levels = [f"{i}" + "L" * 99 for i in range(5)]
     base = DRIVE_C / "st" / f"long{next_id()}"
     suite = make_suite(base=base.joinpath(*levels), toolbars=True)
