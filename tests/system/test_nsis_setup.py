@@ -1,0 +1,133 @@
+"""The sample suite's NSIS setups (examples/nsis), run silently under Wine: the
+setup runs shortcut_installer.exe once the files are copied, its uninstaller
+runs shortcut_remover.exe before it deletes them."""
+
+import re
+import time
+
+import pytest
+
+from conftest import (DRIVE_C, MACHINE, REPO, USER, drive_c_tree, expected_env, expected_shortcut, link_name,
+                      prefix_user_name, product_env, programs_folder, read_shortcut, run, to_windows,
+                      toolbar_list_bytes, tree, wine)
+from test_msi_package import FOLDER_NAME, PRODUCT, REVISION, SHORTCUTS
+
+SETUPS = {MACHINE: REPO / "dist/x86/nimba_sample_suite_setup.exe",
+          USER: REPO / "dist/x86/nimba_sample_suite_setup_peruser.exe"}
+# The same release for all users with another shortcut revision (examples/nsis/build_nsis.sh).
+OLDER_SETUP, OLDER_REVISION = REPO / "build/nsis/nimba_sample_suite_setup_2025r2.exe", "2025 R2"
+UNINSTALL_KEYS = {
+    # The setup is a 32-bit program: its machine-wide key lands in the 32-bit view.
+    MACHINE: rf"HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall\{PRODUCT}",
+    USER: rf"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\{PRODUCT}",
+}
+# Started without _?=, an NSIS uninstaller runs from a copy of itself in the
+# user's Temp folder, which Windows deletes at the next restart (PendingFileRenameOperations).
+UNINSTALLER_COPY = re.compile(r"users/[^/]+/Temp/~nsu[^/]*\.tmp(/.*)?$")
+UNINSTALL_TIMEOUT = 60
+
+
+class SampleSetup:
+    """The setups of one scope, run by an administrator (all users) or by a
+    standard user through run_restricted.exe (current user)."""
+
+    def __init__(self, scope):
+        self.scope = scope
+        self.admin = scope == MACHINE
+        # The per-user setup installs below the user's LocalAppData\Programs, a
+        # folder shared by every per-user program, which therefore stays.
+        programs = DRIVE_C / "users" / prefix_user_name() / "AppData/Local/Programs"
+        self.shared_folders = set() if self.admin else {str(programs.relative_to(DRIVE_C)) + "/"}
+        self.root = (DRIVE_C / "Program Files (x86)" if self.admin else programs) / PRODUCT
+
+    def install(self, setup):
+        ran = run(to_windows(setup), "/S", admin=self.admin)
+        assert ran.code == 0, ran
+
+    def uninstall(self):
+        """Runs the registered uninstaller and waits for its temporary copy's work:
+        the folder goes last."""
+        ran = run(to_windows(self.root / "Uninstall.exe"), "/S", admin=self.admin)
+        assert ran.code == 0, ran
+        deadline = time.monotonic() + UNINSTALL_TIMEOUT
+        while self.root.exists():
+            assert time.monotonic() < deadline, f"{self.root} still there {UNINSTALL_TIMEOUT} s after the uninstall"
+            time.sleep(0.1)
+
+    def registered_version(self):
+        """DisplayVersion of the Add/Remove Programs entry, None without an entry."""
+        done = wine("reg", "query", UNINSTALL_KEYS[self.scope], "/v", "DisplayVersion")
+        if done.returncode != 0:
+            return None
+        return done.stdout.decode("cp437").split("REG_SZ", 1)[1].strip()
+
+    def shortcuts(self):
+        return tree(programs_folder(self.scope) / FOLDER_NAME)
+
+
+def expected_shortcuts(revision):
+    return {"Utilities/"} | {(f"{sub}/" if sub else "") + link_name(name, revision) for sub, name in SHORTCUTS}
+
+
+@pytest.fixture
+def nsis_setup(request):
+    setup = SampleSetup(request.param)
+    for path in (*SETUPS.values(), OLDER_SETUP):
+        assert path.is_file(), f"{path} missing: run make all"
+    yield setup
+    if (setup.root / "Uninstall.exe").exists():
+        # Leave no installed suite behind a failed check.
+        setup.uninstall()
+
+
+@pytest.mark.parametrize("nsis_setup", [MACHINE, USER], indirect=True,
+                         ids=["all-users-by-administrator", "current-user-by-standard-user"])
+def test_setup_runs_installer_after_copying_and_uninstaller_runs_remover_before_deleting(nsis_setup):
+    setup = nsis_setup
+    other = USER if setup.admin else MACHINE
+    root = to_windows(setup.root)
+    before = drive_c_tree()
+
+    setup.install(SETUPS[setup.scope])
+
+    assert tree(setup.root) >= {"NIMBA/bin/winx64/setup/shortcut_installer.exe",
+                                "NIMBA/bin/winx64/setup/shortcut_remover.exe",
+                                "commonfiles/globalsettings/relinfo.xml", "Uninstall.exe"}
+    assert setup.shortcuts() == expected_shortcuts(REVISION)
+    for subfolder, name in SHORTCUTS:
+        link = read_shortcut(programs_folder(setup.scope) / FOLDER_NAME / subfolder / link_name(name, REVISION))
+        assert (link.local_path, link.description, link.icon_location) == expected_shortcut(root, (subfolder, name))
+    assert not (programs_folder(other) / FOLDER_NAME).exists()
+    assert product_env() == {setup.scope: expected_env(root), other: {}}
+    assert (setup.root / "NIMBA/gui/en-us/toolbars/tlbrlist182.qel").read_bytes() == toolbar_list_bytes(root)
+    assert setup.registered_version() == REVISION
+
+    setup.uninstall()
+
+    # Tree, toolbar list, shortcuts, their folders and the Add/Remove Programs entry
+    # gone; NIMBA_SYSDIR is shared with other releases and stays.
+    changed = {p for p in drive_c_tree() ^ before if not UNINSTALLER_COPY.match(p)}
+    assert changed - setup.shared_folders == set()
+    assert product_env() == {setup.scope: {"NIMBA_SYSDIR": "winx64"}, other: {}}
+    assert setup.registered_version() is None
+
+
+@pytest.mark.parametrize("nsis_setup", [MACHINE], indirect=True, ids=["all-users-by-administrator"])
+def test_setup_over_older_revision_leaves_only_new_revision(nsis_setup):
+    setup = nsis_setup
+    root = to_windows(setup.root)
+    before = drive_c_tree()
+    setup.install(OLDER_SETUP)
+    assert setup.shortcuts() == expected_shortcuts(OLDER_REVISION)
+
+    setup.install(SETUPS[MACHINE])
+
+    assert setup.shortcuts() == expected_shortcuts(REVISION)
+    assert product_env()[MACHINE] == expected_env(root)
+    assert setup.registered_version() == REVISION
+
+    setup.uninstall()
+
+    changed = {p for p in drive_c_tree() ^ before if not UNINSTALLER_COPY.match(p)}
+    assert changed == set()
+    assert product_env()[MACHINE] == {"NIMBA_SYSDIR": "winx64"}
