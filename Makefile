@@ -26,6 +26,7 @@ tested: deliverables
 
 msi: deliverables tested
 	examples/msi/build_msi.sh
+	examples/nsis/build_nsis.sh
 
 test:
 	scripts/test.sh
