@@ -1,16 +1,20 @@
 #!/usr/bin/python3
 """Drives the demonstration inside the prefix that demo.sh prepared.
 
-  demo.py            the programs run by an administrator (elevated)
+  demo.py            the shipped x86 programs (dist/x86) run by an administrator (elevated)
   demo.py --user     the same run by a standard user (run_restricted.exe)
   demo.py --msi      the sample Windows Installer package (examples/msi) runs them,
                      installed and uninstalled by msiexec; with --user the per-user package
+  demo.py --nsis     the sample NSIS setup (examples/nsis) runs them, installed and
+                     uninstalled silently; with --user the per-user setup
+  demo.py --x64      the 64-bit build (dist/x64) instead; not with --nsis (NSIS setups are 32-bit)
 """
 import argparse
 import os
 import re
 import shutil
 import subprocess
+import time
 from pathlib import Path, PureWindowsPath
 
 WINE = os.environ["WINE"]
@@ -19,6 +23,9 @@ DRIVE_C = PREFIX / "drive_c"
 REPO = Path(__file__).resolve().parent.parent
 TOOLS = REPO / "build/x64/tests/tools"
 SAMPLE = REPO / "examples/msi"
+BUILDS = {"x86": "the shipped 32-bit programs", "x64": "the 64-bit build"}
+# An NSIS uninstaller started without _?= hands its work to a copy of itself and returns at once.
+UNINSTALL_TIMEOUT = 60
 
 VARIABLES = ["NIMBA_SYSDIR", "ZEP_ROOT182", "NIMBA182_DIR", "ZEP_LOCALE182"]
 SCOPES = {
@@ -63,14 +70,14 @@ def programs_folders():
     }
 
 
-def lay_out_suite():
+def lay_out_suite(dist):
     suite = Suite(r"C:\Demo\NIMBA Suite", "NIMBA 18.1 Demo", "2026 R1")
     root = suite.root
     shutil.rmtree(root.parent, ignore_errors=True)
     bin_dir = root / "nimba" / "bin" / "winx64" / "setup"
     bin_dir.mkdir(parents=True)
     for program in ("shortcut_installer.exe", "shortcut_remover.exe"):
-        shutil.copy(REPO / "dist" / "x64" / program, bin_dir / program)
+        shutil.copy(dist / program, bin_dir / program)
     settings = root / "commonfiles" / "globalsettings"
     settings.mkdir(parents=True)
     (settings / "relinfo.xml").write_text(
@@ -86,12 +93,12 @@ def lay_out_suite():
     return suite
 
 
-def sample_package_suite(per_user):
-    """The sample package's installation folder and its relinfo.xml values."""
+def sample_package_suite(per_user, program_files):
+    """The sample package's or setup's installation folder and its relinfo.xml values."""
     relinfo = (SAMPLE / "relinfo.xml").read_text(encoding="utf-8")
     folder_name, revision = (re.search(rf'{key} value="([^"]*)"', relinfo).group(1)
                              for key in ("startMenuFolderName", "startMenuShortcutAppendRevision"))
-    base = rf"C:\users\{user_name()}\AppData\Local\Programs" if per_user else r"C:\Program Files"
+    base = rf"C:\users\{user_name()}\AppData\Local\Programs" if per_user else program_files
     return Suite(base + r"\NIMBA Sample Suite 18.1", folder_name, revision)
 
 
@@ -201,14 +208,25 @@ def main():
                         help="run as a standard user (Administrators deny-only) instead of an administrator")
     parser.add_argument("--msi", action="store_true",
                         help="let the sample Windows Installer package run the programs (examples/msi)")
+    parser.add_argument("--nsis", action="store_true",
+                        help="let the sample NSIS setup run the programs (examples/nsis, x86 only)")
+    parser.add_argument("--x64", action="store_true",
+                        help="run the 64-bit build (dist/x64) instead of the shipped x86 programs")
     options = parser.parse_args()
+    if options.nsis and (options.msi or options.x64):
+        parser.error("--nsis goes with neither --msi nor --x64 (NSIS setups are 32-bit)")
+    arch = "x64" if options.x64 else "x86"
+    dist = REPO / "dist" / arch
+    # A 32-bit program on a 64-bit system installs below Program Files (x86).
+    program_files = r"C:\Program Files" if arch == "x64" else r"C:\Program Files (x86)"
+    print(f"\nBuild run:                  {arch} (dist/{arch}, {BUILDS[arch]})")
 
     launcher = [str(TOOLS / "run_restricted.exe")] if options.user else []
     admin = run(launcher, windows_path(TOOLS / "is_admin.exe"))[1].strip() == b"1"
 
     if options.msi:
-        package = REPO / "dist/x64" / ("nimba_sample_suite_peruser.msi" if options.user else "nimba_sample_suite.msi")
-        suite = sample_package_suite(options.user)
+        package = dist / ("nimba_sample_suite_peruser.msi" if options.user else "nimba_sample_suite.msi")
+        suite = sample_package_suite(options.user, program_files)
         install = ("msiexec.exe", "/i", windows_path(package), "/qn")
         remove = ("msiexec.exe", "/x", windows_path(package), "/qn")
         print("\nSample Windows Installer package:")
@@ -217,8 +235,19 @@ def main():
         print(f"  Installation folder       {suite.root_win}")
         print("  Custom actions            shortcut_installer.exe -INSTALL after InstallFiles (first install),")
         print("                            shortcut_remover.exe before RemoveFiles (REMOVE=\"ALL\"), both deferred")
+    elif options.nsis:
+        package = dist / ("nimba_sample_suite_setup_peruser.exe" if options.user else "nimba_sample_suite_setup.exe")
+        suite = sample_package_suite(options.user, program_files)
+        install = (windows_path(package), "/S")
+        remove = (suite.root_win + r"\Uninstall.exe", "/S")
+        print("\nSample NSIS setup:")
+        print(f"  Setup                     {package.relative_to(REPO)} "
+              f"({'current user' if options.user else 'all users'}, from examples/nsis/nimba_sample_suite.nsi)")
+        print(f"  Installation folder       {suite.root_win}")
+        print("  Runs                      shortcut_installer.exe -INSTALL once the files are copied (ExecWait),")
+        print("                            shortcut_remover.exe from the uninstaller before it deletes them")
     else:
-        suite = lay_out_suite()
+        suite = lay_out_suite(dist)
         setup = suite.root_win + r"\nimba\bin\winx64\setup"
         install = (setup + r"\shortcut_installer.exe", "-INSTALL")
         remove = (setup + r"\shortcut_remover.exe",)
@@ -262,9 +291,17 @@ def main():
 
     code, output = run(launcher, *remove)
     report_exit(remove, code, output)
+    if options.nsis:
+        started = time.monotonic()
+        while suite.root.exists() and time.monotonic() - started < UNINSTALL_TIMEOUT:
+            time.sleep(0.1)
+        waited = time.monotonic() - started
+        print("An NSIS uninstaller hands its work to a copy of itself in the Temp folder and returns;"
+              f"\nthe installation folder was {'gone' if not suite.root.exists() else 'still there'} "
+              f"{waited:.1f} s after it returned.")
     after = snapshot(suite)
     describe_state("State after the remover:", after)
-    if options.msi:
+    if options.msi or options.nsis:
         print(f"  Installation folder: {'still there' if after['tree'] else 'gone'}")
     side_by_side(before, after)
 
