@@ -10,7 +10,7 @@ import pytest
 from conftest import (DRIVE_C, MACHINE, REPO, USER, drive_c_tree, expected_env, expected_shortcut, link_name,
                       prefix_user_name, product_env, programs_folder, read_shortcut, run, to_windows,
                       toolbar_list_bytes, tree, wine)
-from test_msi_package import FOLDER_NAME, PRODUCT, REVISION, SHORTCUTS
+from test_msi_package import FOLDER_NAME, PRODUCT, REVISION, SHORTCUTS, menu_tree
 
 SETUPS = {MACHINE: REPO / "dist/x86/nimba_sample_suite_setup.exe",
           USER: REPO / "dist/x86/nimba_sample_suite_setup_peruser.exe"}
@@ -65,10 +65,6 @@ class SampleSetup:
         return tree(programs_folder(self.scope) / FOLDER_NAME)
 
 
-def expected_shortcuts(revision):
-    return {"Utilities/"} | {(f"{sub}/" if sub else "") + link_name(name, revision) for sub, name in SHORTCUTS}
-
-
 @pytest.fixture
 def nsis_setup(request):
     setup = SampleSetup(request.param)
@@ -93,7 +89,7 @@ def test_setup_runs_installer_after_copying_and_uninstaller_runs_remover_before_
     assert tree(setup.root) >= {"NIMBA/bin/winx64/setup/shortcut_installer.exe",
                                 "NIMBA/bin/winx64/setup/shortcut_remover.exe",
                                 "commonfiles/globalsettings/relinfo.xml", "Uninstall.exe"}
-    assert setup.shortcuts() == expected_shortcuts(REVISION)
+    assert setup.shortcuts() == menu_tree(REVISION)
     for subfolder, name in SHORTCUTS:
         link = read_shortcut(programs_folder(setup.scope) / FOLDER_NAME / subfolder / link_name(name, REVISION))
         assert (link.local_path, link.description, link.icon_location) == expected_shortcut(root, (subfolder, name))
@@ -118,11 +114,11 @@ def test_setup_over_older_revision_leaves_only_new_revision(nsis_setup):
     root = to_windows(setup.root)
     before = drive_c_tree()
     setup.install(OLDER_SETUP)
-    assert setup.shortcuts() == expected_shortcuts(OLDER_REVISION)
+    assert setup.shortcuts() == menu_tree(OLDER_REVISION)
 
     setup.install(SETUPS[MACHINE])
 
-    assert setup.shortcuts() == expected_shortcuts(REVISION)
+    assert setup.shortcuts() == menu_tree(REVISION)
     assert product_env()[MACHINE] == expected_env(root)
     assert setup.registered_version() == REVISION
 
