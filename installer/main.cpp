@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "command_line.h"
+#include "dll_search.h"
 #include "product_environment.h"
 #include "release_info.h"
 #include "strings.h"
@@ -11,6 +12,9 @@
 // status 0 whatever happened, so that setup never stops on it.
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
+    // Elevated, from a folder others may write to: no DLL from there.
+    restrictDllSearchToSystemFolder();
+
     const wchar_t* commandLine = GetCommandLineW();
     InstallerOptions options;
     options.installFlag = 0;

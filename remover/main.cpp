@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "dll_search.h"
 #include "environment_removal.h"
 #include "release_info.h"
 #include "shortcut_removal.h"
@@ -10,6 +11,9 @@
 // folders' turn comes; the product folder goes last.
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
+    // Elevated, from a folder others may write to: no DLL from there.
+    restrictDllSearchToSystemFolder();
+
     wchar_t* folderName = allocReleaseValue(getStartMenuFolderName);
 
     removeUninstallShortcut(folderName);

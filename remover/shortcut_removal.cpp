@@ -77,8 +77,11 @@ int removeUtilitiesFolder(const wchar_t* folderName)
 
 int removeProductFolder(const wchar_t* folderName)
 {
-    // Without a folder name this would address the Programs folder itself.
-    if (namesFolderBelowPrograms(folderName))
-        removeProgramsSubfolder(folderName);
+    // Without a folder name this would address the Programs folder itself. A
+    // nested name ("Vendor\\Suite") made every level; each emptied one goes.
+    if (namesFolderBelowPrograms(folderName)) {
+        UniqueString productFolder(joinStrings(2, L"\\", folderName));
+        removeStartMenuFolderLevels(productFolder.get());
+    }
     return 0;
 }

@@ -13,5 +13,6 @@ int removeClientToolsFolder(const wchar_t* folderName);
 // product folder, and the Programs folder's own entries are not the suite's.
 int removeHelpFolder(const wchar_t* folderName);
 int removeUtilitiesFolder(const wchar_t* folderName);
-// The product folder itself, last and only when empty.
+// The product folder itself, last and only when empty; then each emptied
+// level of a nested folder name above it.
 int removeProductFolder(const wchar_t* folderName);

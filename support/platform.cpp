@@ -48,6 +48,10 @@ int isProcessor64Bit()
         }
         return 0;
     }
+    // Set but empty, it names no 64-bit processor.
+    SetLastError(ERROR_SUCCESS);
+    if (GetEnvironmentVariableW(kProcessorVariable, nullptr, 0) != 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND)
+        return 0;
     // Without the variable, ask the platform: a 32-bit program on 64-bit
     // Windows must still search the 64-bit registry view.
     SYSTEM_INFO system;

@@ -24,8 +24,8 @@ struct WindowsEditionFlags {
 inline constexpr int kRegistryStringCapacity = 130;
 
 // 1 when PROCESSOR_IDENTIFIER names a 64-bit x86 processor ("EM64T", "AMD64"
-// or "Intel64", exact case), else 0. Unset or empty, the platform's own
-// processor architecture decides.
+// or "Intel64", exact case), else 0 (also when set but empty). Unset, the
+// platform's own processor architecture decides.
 int isProcessor64Bit();
 
 // 1 when HKEY_LOCAL_MACHINE\`keyPath` exists and one of its sub-key names

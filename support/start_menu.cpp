@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 
 #include <cwchar>
 
@@ -215,19 +216,56 @@ int removeStartMenuShortcut(const wchar_t* subfolder, const wchar_t* name, const
     return 0;
 }
 
-int removeStartMenuFolder(const wchar_t* subfolder)
+namespace {
+
+// Removes <Programs><subfolder> as removeStartMenuFolder does; true when the
+// folder is gone afterwards (also when it was not there).
+bool removeFolderBelowPrograms(const wchar_t* subfolder)
 {
     // Never the Programs folder itself, nothing outside it.
     if (!isSafeStartMenuSubfolder(subfolder) || !namesFolderBelowPrograms(subfolder))
-        return 0;
+        return false;
     UniqueString programs(allocProgramsFolder());
     if (programs[0] == L'\0' || !fitsShellPath(boundedLength(programs.get()) + boundedLength(subfolder)))
-        return 0;
+        return false;
     UniqueString folder(joinStrings(2, programs.get(), subfolder));
     // The shell does not parse an empty component ("Programs\\Help" from an
     // empty or backslash-ended folder name): give it the single-separator form.
     collapseSeparatorRuns(folder.get() + wcslen(programs.get()));
     removeShellFolder(folder.get());
+    return !PathFileExistsW(folder.get());
+}
+
+// Cuts the last component (and the separators around it) off `path`.
+void cutLastComponent(wchar_t* path)
+{
+    size_t length = wcslen(path);
+    while (length > 0 && isSeparator(path[length - 1]))
+        --length;
+    while (length > 0 && !isSeparator(path[length - 1]))
+        --length;
+    while (length > 0 && isSeparator(path[length - 1]))
+        --length;
+    path[length] = L'\0';
+}
+
+} // namespace
+
+int removeStartMenuFolder(const wchar_t* subfolder)
+{
+    removeFolderBelowPrograms(subfolder);
+    return 0;
+}
+
+int removeStartMenuFolderLevels(const wchar_t* subfolder)
+{
+    if (subfolder == nullptr)
+        return 0;
+    // Deepest first; a level that stays holds another product's files, and
+    // so do the levels above it.
+    UniqueString level(joinStrings(1, subfolder));
+    while (namesFolderBelowPrograms(level.get()) && removeFolderBelowPrograms(level.get()))
+        cutLastComponent(level.get());
     return 0;
 }
 

@@ -45,6 +45,11 @@ int removeStartMenuFolder(const wchar_t* subfolder);
 // Removes <Programs>\<name> when the shell shows no file in it.
 int removeProgramsSubfolder(const wchar_t* name);
 
+// Removes <Programs><subfolder> as removeStartMenuFolder does, then each of
+// its parent levels below the Programs folder, deepest first, up to the
+// first level that stays.
+int removeStartMenuFolderLevels(const wchar_t* subfolder);
+
 // Suffix variants: the release ("18.1"), the revision of the installation
 // tree's relinfo.xml, the revision of the relinfo.xml beside the program, or
 // none.

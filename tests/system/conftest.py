@@ -26,6 +26,8 @@ DIST_X86 = REPO / "dist" / "x86"
 # The programs of each build: x86 ships, x64 is the same sources for 64-bit.
 DIST = {"x86": DIST_X86, "x64": DIST_X64}
 TOOLS = REPO / "build" / "x64" / "tests" / "tools"
+# The DLL that marks its own loading, built for each architecture.
+PLANTED_DLLS = {dist: REPO / "build" / arch / "tests" / "tools" / "nimba_planted.dll" for arch, dist in DIST.items()}
 INSTALLER = "shortcut_installer.exe"
 REMOVER = "shortcut_remover.exe"
 
@@ -167,13 +169,16 @@ def linux_locale(name):
     return {"LC_ALL": name, "LOCPATH": str(folder)}
 
 
-def wine(*args, timeout=120, locale=None):
+def wine(*args, timeout=120, locale=None, dll_overrides=None):
     """Runs `wine64 args...` and waits for that process only. Output goes to files,
     not pipes: the desktop process Wine starts for a GUI program inherits the
     handles and would hold a pipe open for about a second after the exit.
     A locale (such as ja_JP.UTF-8) sets the program's Windows locale and ANSI
     code page."""
     environment = WINE_ENVIRONMENT if locale is None else dict(WINE_ENVIRONMENT, **linux_locale(locale))
+    if dll_overrides is not None:
+        # Load order as Windows has it for these DLLs: a file found first wins.
+        environment = dict(environment, WINEDLLOVERRIDES=f"{environment['WINEDLLOVERRIDES']};{dll_overrides}")
     for _ in range(3):
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             done = subprocess.run([WINE, *args], stdin=subprocess.DEVNULL, stdout=out, stderr=err,
@@ -197,12 +202,12 @@ def wine_tool(*args):
     raise AssertionError(f"wine {' '.join(args)} failed: {done}")
 
 
-def run(program, *args, admin=True, locale=None):
+def run(program, *args, admin=True, locale=None, dll_overrides=None):
     """Starts a program by its Windows path and waits for it; a non-administrator
     run goes through run_restricted.exe (Administrators deny-only), which hands
     back the program's exit status. Returns Ran(code, stdout, stderr)."""
     prefix = [] if admin else [str(TOOLS / "run_restricted.exe")]
-    done = wine(*prefix, program, *args, locale=locale)
+    done = wine(*prefix, program, *args, locale=locale, dll_overrides=dll_overrides)
     return Ran(done.returncode, done.stdout, done.stderr)
 
 

@@ -1,9 +1,11 @@
 """shortcut_installer.exe run as the suite's setup runs it, judged from outside Wine."""
 
+import shutil
+
 import pytest
 
 from conftest import (ALL_SHORTCUTS, CAD_MANAGER, DIST_X86, DRIVE_C, FILE_ASSOCIATION, INSTALLER, MACHINE,
-                      PRODUCT_CONFIG, UNINSTALL, USER, drive_c_tree, env_entries, env_values, expected_env,
+                      PLANTED_DLLS, PRODUCT_CONFIG, REMOVER, UNINSTALL, USER, drive_c_tree, env_entries, env_values, expected_env,
                       expected_shortcut, link_name, next_id, product_env, programs_folder, read_shortcut,
                       run, run_command_line, short_id, to_windows, toolbar_list_bytes, tree)
 
@@ -308,3 +310,17 @@ def test_installation_root_longer_than_520_characters(make_suite, dist):
     assert suite.link(MACHINE, UNINSTALL).is_file()
     suite.remove()
     assert not suite.product_folder(MACHINE).exists()
+
+
+@pytest.mark.parametrize("program", [INSTALLER, REMOVER])
+def test_dll_planted_beside_the_program_is_not_loaded(make_suite, dist, program):
+    # Both load uxtheme at run time, not through their imports. With native
+    # DLLs first, as Windows has it for uxtheme, a copy beside the program
+    # would be taken unless the DLL search is restricted to the system folder.
+    suite = make_suite()
+    if program == REMOVER:
+        # With shortcuts to remove, so that the remover goes through the shell.
+        suite.install()
+    shutil.copy(PLANTED_DLLS[dist], suite.program_dir / "uxtheme.dll")
+    run(suite.program(program), dll_overrides="uxtheme=n,b").assert_quiet_success()
+    assert not (suite.program_dir / "uxtheme.dll.loaded").exists()

@@ -117,13 +117,29 @@ def test_client_tools_companion_folder_goes_with_the_product(make_suite, extra_f
             "Client Tools/", "Client Tools/Client Tools Configuration.lnk"}
 
 
-def test_nested_folder_name_round_trip(make_suite):
+@pytest.mark.parametrize("levels, foreign, left", [
+    (("Suite",), None, set()),
+    (("Line", "Suite"), None, set()),
+    (("Suite",), "Other Product.lnk", {"Other Product.lnk"}),
+    (("Line", "Suite"), "Other Line/Tool.lnk", {"Other Line/", "Other Line/Tool.lnk"}),
+    (("Line", "Suite"), "Line/Tool.lnk", {"Line/", "Line/Tool.lnk"}),
+], ids=["two-levels", "three-levels", "vendor-holds-a-shortcut", "vendor-holds-a-product", "middle-holds-a-shortcut"])
+def test_nested_folder_name_round_trip(make_suite, levels, foreign, left):
+    # Vendor\...\Suite: each level the installer made goes once emptied; a level
+    # holding another product's files stays, and so does everything above it.
     vendor = f"Vendor {next_id()}"
-    suite = make_suite(folder_name=vendor + "\\Suite", revision="")
+    suite = make_suite(folder_name="\\".join((vendor, *levels)), revision="")
     suite.install()
     assert suite.link(MACHINE, FILE_ASSOCIATION).is_file()
+    vendor_folder = programs_folder(MACHINE) / vendor
+    if foreign:
+        (vendor_folder / foreign).parent.mkdir(parents=True, exist_ok=True)
+        shutil.copy(suite.link(MACHINE, UNINSTALL), vendor_folder / foreign)
+    programs_before = set(programs_folder(MACHINE).iterdir())
     suite.remove()
-    assert not suite.product_folder(MACHINE).exists()
+    assert tree(vendor_folder) == left
+    assert vendor_folder.exists() == bool(left)
+    assert set(programs_folder(MACHINE).iterdir()) == programs_before - ({vendor_folder} if not left else set())
     assert product_env()[MACHINE] == {"NIMBA_SYSDIR": "winx64"}
 
 

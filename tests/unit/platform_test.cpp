@@ -68,7 +68,7 @@ TEST(DecideWindowsEdition, ReleaseProductTypeAndHpcAnswer)
     }
 }
 
-TEST(IsProcessor64Bit, MarkersInExactCaseElseThePlatform)
+TEST(IsProcessor64Bit, MarkersInExactCaseElseThePlatformWhenUnset)
 {
     const struct {
         const wchar_t* identifier;
@@ -79,9 +79,10 @@ TEST(IsProcessor64Bit, MarkersInExactCaseElseThePlatform)
         {L"EM64T Family 15 Model 4 Stepping 1, GenuineIntel", 1},
         {L"x86 Family 6 Model 158 Stepping 10, GenuineIntel", 0},
         {L"amd64 Family 23 Model 1 Stepping 1, AuthenticAMD", 0},
-        // Unset or empty: the platform answers, 64-bit under the tests' wine64.
+        // Unset: the platform answers, 64-bit under the tests' wine64 for
+        // either build. Set but empty: no marker.
         {nullptr, 1},
-        {L"", 1},
+        {L"", 0},
     };
     for (const auto& row : rows) {
         unit::ScopedVariable identifier(L"PROCESSOR_IDENTIFIER", row.identifier);
