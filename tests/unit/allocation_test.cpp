@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 
 #include "child_processes.h"
@@ -32,15 +33,8 @@ TEST(Allocation, ExhaustionEndsTheRunQuietlyAndNonThrowingFormAnswersNull)
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdOutput = output;
         startup.hStdError = output;
-        PROCESS_INFORMATION process = {};
-        const BOOL started = unit::startProgram(nullptr, &commandLine[0], TRUE, &startup, &process);
+        const std::optional<DWORD> status = unit::exitStatusOf(commandLine, &startup, TRUE);
         CloseHandle(output);
-        ASSERT_TRUE(started);
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 30000));
-        DWORD status = 0;
-        GetExitCodeProcess(process.hProcess, &status);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
         EXPECT_EQ(each.status, status) << each.form;
         EXPECT_EQ("", unit::readBytes(outputPath)) << each.form;
     }

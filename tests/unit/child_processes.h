@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,21 @@ inline BOOL startProgram(const wchar_t* application, wchar_t* commandLine, BOOL 
                                  startup, started);
     });
     return created;
+}
+
+// Starts a program, waits for it (30 seconds at most) and gives its exit
+// status; nullopt when it did not start or did not end.
+inline std::optional<DWORD> exitStatusOf(std::wstring commandLine, STARTUPINFOW* startup, BOOL inheritHandles)
+{
+    PROCESS_INFORMATION process = {};
+    if (!startProgram(nullptr, &commandLine[0], inheritHandles, startup, &process))
+        return std::nullopt;
+    DWORD status = 0;
+    const bool ended = WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0 &&
+                       GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return ended ? std::optional<DWORD>(status) : std::nullopt;
 }
 
 // Running children of this process whose executable file is `fileName`.

@@ -28,18 +28,10 @@ TEST(RestrictDllSearchToSystemFolder, PlantedDllBesideTheProgramIsNoLongerLoaded
     } rows[] = {{L"open", ERROR_DLL_INIT_FAILED, true}, {L"restricted", ERROR_MOD_NOT_FOUND, false}};
     for (const auto& row : rows) {
         DeleteFileW(marker.c_str());
-        std::wstring commandLine = L"\"" + probe + L"\" " + row.form;
         STARTUPINFOW startup = {};
         startup.cb = sizeof(startup);
-        PROCESS_INFORMATION process = {};
         // Started from elsewhere: the program's own folder is what counts.
-        ASSERT_TRUE(unit::startProgram(nullptr, &commandLine[0], FALSE, &startup, &process));
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process.hProcess, 30000));
-        DWORD status = 0;
-        GetExitCodeProcess(process.hProcess, &status);
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
-        EXPECT_EQ(row.status, status) << row.form;
+        EXPECT_EQ(row.status, unit::exitStatusOf(L"\"" + probe + L"\" " + row.form, &startup, FALSE)) << row.form;
         EXPECT_EQ(row.loaded, unit::pathExists(marker)) << row.form;
     }
 }
