@@ -86,11 +86,8 @@ int copySettingValue(const wchar_t* settingsPath, wchar_t* code, int capacity)
 
 } // namespace
 
-LanguageIndex getLocaleLanguage()
+LanguageIndex languageIndexForLocale(LCID locale)
 {
-    const LCID locale = GetUserDefaultLCID();
-    if (!IsValidLocale(locale, LCID_INSTALLED))
-        return kLanguageEnglish;
     if (isListed(locale, kEnglishLocales))
         return kLanguageEnglish;
     if (isListed(locale, kGermanLocales))
@@ -100,6 +97,14 @@ LanguageIndex getLocaleLanguage()
     if (isListed(locale, kJapaneseLocales))
         return kLanguageJapanese;
     return kLanguageEnglish;
+}
+
+LanguageIndex getLocaleLanguage()
+{
+    const LCID locale = GetUserDefaultLCID();
+    if (!IsValidLocale(locale, LCID_INSTALLED))
+        return kLanguageEnglish;
+    return languageIndexForLocale(locale);
 }
 
 int getLanguageCodeFor(int index, wchar_t* buffer, int capacity)

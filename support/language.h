@@ -9,6 +9,8 @@
 // that is not one of the four codes (compared exactly) is replaced by the
 // locale's language, which is then stored in the per-user file when asked to.
 
+#include <windows.h>
+
 enum LanguageIndex : int {
     kLanguageEnglish = 0,  // "en-us"
     kLanguageGerman = 1,   // "de"
@@ -33,6 +35,10 @@ LanguageIndex languageIndexForCode(const wchar_t* code, int store);
 // The language of the user's default locale; English for a locale of no other
 // language and for one that is not installed.
 LanguageIndex getLocaleLanguage();
+
+// The language a locale identifier selects by the suite's lists of locales;
+// English for one in no list. Whether the locale is installed is not asked.
+LanguageIndex languageIndexForLocale(LCID locale);
 
 // The code of a language index, copied when `capacity` holds it. Always
 // returns the needed length (6 for English, 3 for the others, 0 for an index

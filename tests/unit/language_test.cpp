@@ -2,7 +2,9 @@
 
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
+#include <vector>
 
 #include "language.h"
 #include "test_support.h"
@@ -80,6 +82,8 @@ TEST(GetLanguageCodeFor, AlwaysTheNeededLengthCopyWhenItFits)
     } rows[] = {
         {0, 6, 6, L"en-us"}, {0, 5, 6, L""}, {1, 3, 3, L"de"}, {2, 3, 3, L"fr"},
         {3, 3, 3, L"ja"},    {3, 2, 3, L""}, {4, 8, 0, L""},   {-1, 8, 0, L""},
+        // A capacity of 1 or less leaves the buffer alone.
+        {0, 1, 6, L"#######"}, {1, 0, 3, L"#######"},
     };
     for (const auto& row : rows) {
         wchar_t buffer[8] = L"#######";
@@ -111,6 +115,28 @@ TEST(WriteLanguageSettings, ExactlyLangAndCodeOnlyWhenStoring)
     }
 }
 
+// Every listed locale selects its language; a locale of no list, a neutral
+// one or a listed one with another sort order means English.
+TEST(LanguageIndexForLocale, EachListedLocaleSelectsItsLanguageAnyOtherEnglish)
+{
+    const struct {
+        LanguageIndex language;
+        std::vector<LCID> locales;
+    } rows[] = {
+        {kLanguageEnglish, {0x0409, 0x0809, 0x0C09, 0x2809, 0x1009, 0x2409, 0x3C09, 0x4009, 0x3809, 0x1809, 0x2009,
+                            0x4409, 0x1409, 0x3409, 0x4809, 0x1C09, 0x2C09, 0x3009}},
+        {kLanguageGerman, {0x0407, 0x0C07, 0x1407, 0x1007, 0x0807}},
+        {kLanguageFrench, {0x040C, 0x080C, 0x2C0C, 0x0C0C, 0x240C, 0x300C, 0x3C0C, 0x140C, 0x340C, 0x180C, 0x380C,
+                           0xE40C, 0x200C, 0x280C, 0x100C, 0x1C0C}},
+        {kLanguageJapanese, {0x0411}},
+        {kLanguageEnglish, {0x0000, 0x0413, 0x0007, 0x000C, 0x0011, 0x0804, 0x10407, 0x10411}},
+    };
+    for (const auto& row : rows) {
+        for (LCID locale : row.locales)
+            EXPECT_EQ(row.language, languageIndexForLocale(locale)) << std::hex << locale;
+    }
+}
+
 // Without APPDATA the per-user path would begin at the current drive's root.
 TEST(PerUserFile, NoneWithoutAppData)
 {
@@ -129,6 +155,8 @@ TEST(PerUserFile, NoneWithoutAppData)
 
 // Per-user file, installation-wide file, then the user locale, which is fixed
 // at process start from the Unix LC_ALL: each row runs the probe with its own.
+// Where a file decides, its code also comes from getLanguageCode here, by the
+// two-call protocol, into a string it first empties.
 TEST(GetLanguageIndex, FilesThenLocaleWhichIsStoredOnRequest)
 {
     const struct {
@@ -138,18 +166,33 @@ TEST(GetLanguageIndex, FilesThenLocaleWhichIsStoredOnRequest)
         int store;
         const char* report; // locale identifier, locale's language, decided language
         std::string userAfter;
+        const wchar_t* code; // null: the locale decides
     } rows[] = {
-        {L"de_AT.UTF-8", kNoFile, kNoFile, 1, "0c07 1 1", kNoFile},
-        {L"de_AT.UTF-8", "lang=fr", "lang=ja", 1, "0c07 1 2", "lang=fr"},
-        {L"de_AT.UTF-8", kNoFile, "lang=ja\r\n", 1, "0c07 1 3", kNoFile},
-        {L"fr_CA.UTF-8", "lang=xx", kNoFile, 1, "0c0c 2 2", "lang=fr"},
-        {L"fr_CA.UTF-8", "lang=xx", kNoFile, 0, "0c0c 2 2", "lang=xx"},
-        {L"en_GB.UTF-8", "", "lang=de", 1, "0809 0 0", "lang=en-us"},
-        {L"ja_JP.UTF-8", kNoFile, "lang=FR", 1, "0411 3 3", "lang=ja"},
-        {L"nl_NL.UTF-8", kNoFile, kNoFile, 0, "0413 0 0", kNoFile},
+        {L"de_AT.UTF-8", kNoFile, kNoFile, 1, "0c07 1 1", kNoFile, nullptr},
+        {L"de_AT.UTF-8", "lang=fr", "lang=ja", 1, "0c07 1 2", "lang=fr", L"fr"},
+        {L"de_AT.UTF-8", kNoFile, "lang=ja\r\n", 1, "0c07 1 3", kNoFile, L"ja"},
+        {L"fr_CA.UTF-8", "lang=xx", kNoFile, 1, "0c0c 2 2", "lang=fr", L"xx"},
+        {L"fr_CA.UTF-8", "lang=xx", kNoFile, 0, "0c0c 2 2", "lang=xx", L"xx"},
+        {L"en_GB.UTF-8", "", "lang=de", 1, "0809 0 0", "lang=en-us", L""},
+        {L"ja_JP.UTF-8", kNoFile, "lang=FR", 1, "0411 3 3", "lang=ja", L"FR"},
+        {L"nl_NL.UTF-8", kNoFile, kNoFile, 0, "0413 0 0", kNoFile, nullptr},
     };
     for (const auto& row : rows) {
         SettingsPlaces places(row.user, row.tree);
+        if (row.code != nullptr) {
+            unit::ScopedVariable appData(L"APPDATA", places.appData.c_str());
+            const int needed = static_cast<int>(wcslen(row.code)) + 1;
+            wchar_t buffer[8] = L"#######";
+            wchar_t* code = buffer;
+            EXPECT_EQ(row.code[0] != L'\0' ? needed : 0, getLanguageCode(places.root.c_str(), nullptr, 0));
+            if (needed > 2) {
+                EXPECT_EQ(needed, getLanguageCode(places.root.c_str(), &code, needed - 1));
+                EXPECT_STREQ(L"", buffer) << "not emptied first";
+            }
+            wmemcpy(buffer, L"#######", 8);
+            EXPECT_EQ(0, getLanguageCode(places.root.c_str(), &code, needed));
+            EXPECT_STREQ(row.code, buffer);
+        }
         unit::ScopedVariable locale(L"LC_ALL", row.locale);
         const std::string report = unit::runThroughWineLoader(
             unit::toolPath(L"language_probe"),
