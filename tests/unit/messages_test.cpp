@@ -146,9 +146,13 @@ TEST(ShowSystemErrorMessage, ShowsTheSystemTextOrNamesACodeWithoutOne)
     const std::vector<ErrorCase> cases = {
         {ERROR_ACCESS_DENIED, {}},
         {ERROR_FILE_NOT_FOUND, {}},
-        // No system text: a customer-defined code and one with every bit set.
+        // A text with an insert, "%1", shown as it stands.
+        {ERROR_BAD_EXE_FORMAT, {}},
+        // No system text: a customer-defined code, one with every bit set and
+        // one of fewer than eight hexadecimal digits.
         {0x20001234, {L"536875572", L"0x20001234"}},
         {0xFFFFFFFF, {L"4294967295", L"0xFFFFFFFF"}},
+        {0xABCD, {L"Error 43981 (0x0000ABCD)"}},
     };
     for (const ErrorCase& row : cases) {
         SCOPED_TRACE(row.code);
