@@ -55,7 +55,19 @@ struct StoredText {
     // Only a text that decodes cleanly is sure to end with its terminator
     // inside the decoded count.
     bool countIsLengthPlusTwo;
+    // Set: the text as loaded by a probe that runs under this Unix locale,
+    // whose ANSI code page is not 1252.
+    const wchar_t* locale = nullptr;
 };
+
+// The probe's report of one text: its ANSI code page and the text.
+std::wstring loadUnderLocale(const wchar_t* locale, int stringId)
+{
+    unit::ScopedVariable unixLocale(L"LC_ALL", locale);
+    const std::string bytes = unit::runThroughWineLoader(
+        unit::toolPath(L"resource_text_probe"), L"\"" + unit::programPath() + L"\" " + std::to_wstring(stringId));
+    return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+}
 
 TEST(LoadResourceText, MeasuredCountFillsATerminatedDecodedText)
 {
@@ -72,9 +84,16 @@ TEST(LoadResourceText, MeasuredCountFillsATerminatedDecodedText)
         {kLongPlainText, 0, longPlain, true},
         {kLongRenderedText, 0, cutRenderedText(), false},
         {kMissingText, 0, L"", true},
+        // Decoded from 1252, not from the system's ANSI code page.
+        {kRenderedGerman, 0, L"Gr\u00FC\u00DFe", true, L"ja_JP.UTF-8"},
+        {kRenderedJapanese, 0, L"\u65E5\u672C\u8A9E", true, L"ja_JP.UTF-8"},
     };
     for (const StoredText& row : texts) {
         SCOPED_TRACE(::testing::Message() << row.stringId << "+" << row.idOffset);
+        if (row.locale != nullptr) {
+            EXPECT_EQ(L"932\n" + row.expected + L"\n", loadUnderLocale(row.locale, row.stringId));
+            continue;
+        }
         const int measured = loadResourceText(row.stringId, testModule(), row.idOffset, nullptr, 0);
         if (row.countIsLengthPlusTwo) {
             EXPECT_EQ(static_cast<int>(row.expected.size()) + 2, measured);
