@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <string>
 
+#include "loader_report.h"
 #include "platform.h"
 
 int wmain(int argc, wchar_t** argv)
@@ -36,14 +37,6 @@ int wmain(int argc, wchar_t** argv)
     report += L"\n" + std::to_wstring(needed) + L" " + std::to_wstring(oneShort) + L" " + std::to_wstring(filled) +
               L" " + path.c_str();
 
-    FILE* file = _wfopen(argv[1], L"wb");
-    if (file != nullptr) {
-        std::fwrite(report.data(), sizeof(wchar_t), report.size(), file);
-        std::fclose(file);
-    }
-    if (HANDLE done = OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[2])) {
-        SetEvent(done);
-        CloseHandle(done);
-    }
-    return file != nullptr ? 0 : 1;
+    const bool written = writeLoaderReport(argv[1], argv[2], report);
+    return written ? 0 : 1;
 }

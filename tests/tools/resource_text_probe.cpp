@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "dialog_texts.h"
+#include "loader_report.h"
 
 int wmain(int argc, wchar_t** argv)
 {
@@ -32,14 +33,6 @@ int wmain(int argc, wchar_t** argv)
         loadResourceText(stringId, module, 0, text.data(), count);
         report += std::wstring(text.data()) + L"\n";
     }
-    FILE* file = _wfopen(argv[1], L"wb");
-    if (file != nullptr) {
-        std::fwrite(report.data(), sizeof(wchar_t), report.size(), file);
-        std::fclose(file);
-    }
-    if (HANDLE done = OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[2])) {
-        SetEvent(done);
-        CloseHandle(done);
-    }
-    return file != nullptr && module != nullptr ? 0 : 1;
+    const bool written = writeLoaderReport(argv[1], argv[2], report);
+    return written && module != nullptr ? 0 : 1;
 }
