@@ -31,6 +31,34 @@ def menu_tree(revision):
     return {"Utilities/"} | {(f"{sub}/" if sub else "") + link_name(name, revision) for sub, name in SHORTCUTS}
 
 
+def install_place(scope, program_files="Program Files"):
+    """(installation folder, folders that stay after the uninstall) of a setup of
+    the sample suite for `scope`. Per user it installs below the user's
+    LocalAppData\\Programs, a folder shared by every per-user program."""
+    if scope == MACHINE:
+        return DRIVE_C / program_files / PRODUCT, set()
+    programs = DRIVE_C / "users" / prefix_user_name() / "AppData/Local/Programs"
+    return programs / PRODUCT, {str(programs.relative_to(DRIVE_C)) + "/"}
+
+
+def assert_sample_installed(install_folder, scope):
+    """The sample suite's programs, shortcuts (read with lnkinfo), variables and
+    toolbar list as its setup for `scope` leaves them; nothing in the other scope."""
+    other = USER if scope == MACHINE else MACHINE
+    root = to_windows(install_folder)
+    product_folder = programs_folder(scope) / FOLDER_NAME
+    assert tree(install_folder) >= {"NIMBA/bin/winx64/setup/shortcut_installer.exe",
+                                    "NIMBA/bin/winx64/setup/shortcut_remover.exe",
+                                    "commonfiles/globalsettings/relinfo.xml"}
+    assert tree(product_folder) == menu_tree(REVISION)
+    for shortcut in SHORTCUTS:
+        link = read_shortcut(product_folder / shortcut[0] / link_name(shortcut[1], REVISION))
+        assert (link.local_path, link.description, link.icon_location) == expected_shortcut(root, shortcut)
+    assert not (programs_folder(other) / FOLDER_NAME).exists()
+    assert product_env() == {scope: expected_env(root), other: {}}
+    assert (install_folder / "NIMBA/gui/en-us/toolbars/tlbrlist182.qel").read_bytes() == toolbar_list_bytes(root)
+
+
 class SamplePackage:
     """The package of one architecture and scope, run by an administrator (per
     machine) or by a standard user through run_restricted.exe (per user); its
@@ -41,11 +69,7 @@ class SamplePackage:
         self.admin = scope == MACHINE
         self.name = "nimba_sample_suite.msi" if self.admin else "nimba_sample_suite_peruser.msi"
         self.path = (folder or REPO / "dist" / arch) / self.name
-        # The per-user package installs below the user's LocalAppData\Programs,
-        # a folder shared by every per-user program, which therefore stays.
-        programs = DRIVE_C / "users" / prefix_user_name() / "AppData/Local/Programs"
-        self.shared_folders = set() if self.admin else {str(programs.relative_to(DRIVE_C)) + "/"}
-        self.root = (DRIVE_C / PROGRAM_FILES[arch] if self.admin else programs) / PRODUCT
+        self.root, self.shared_folders = install_place(scope, PROGRAM_FILES[arch])
         self.installed = None
 
     def msiexec(self, action, *properties, package=None, expect=0):
@@ -75,26 +99,15 @@ def sample_package(request):
 def test_package_runs_installer_after_copying_and_remover_before_deleting(sample_package):
     package = sample_package
     other = USER if package.admin else MACHINE
-    root = to_windows(package.root)
-    product_folder = programs_folder(package.scope) / FOLDER_NAME
     before = drive_c_tree()
 
     package.msiexec("/i")
 
-    assert tree(package.root) >= {"NIMBA/bin/winx64/setup/shortcut_installer.exe",
-                                  "NIMBA/bin/winx64/setup/shortcut_remover.exe",
-                                  "commonfiles/globalsettings/relinfo.xml"}
+    assert_sample_installed(package.root, package.scope)
     # The package carries the programs of its own architecture.
     program = (package.root / "NIMBA/bin/winx64/setup" / INSTALLER).read_bytes()
     assert struct.unpack_from("<H", program, struct.unpack_from("<I", program, 0x3C)[0] + 4)[0] == \
         PE_MACHINE[package.arch]
-    assert tree(product_folder) == menu_tree(REVISION)
-    for shortcut in SHORTCUTS:
-        link = read_shortcut(product_folder / shortcut[0] / link_name(shortcut[1], REVISION))
-        assert (link.local_path, link.description, link.icon_location) == expected_shortcut(root, shortcut)
-    assert not (programs_folder(other) / FOLDER_NAME).exists()
-    assert product_env() == {package.scope: expected_env(root), other: {}}
-    assert (package.root / "NIMBA/gui/en-us/toolbars/tlbrlist182.qel").read_bytes() == toolbar_list_bytes(root)
 
     package.msiexec("/x")
 

@@ -7,10 +7,9 @@ import time
 
 import pytest
 
-from conftest import (DRIVE_C, MACHINE, REPO, USER, drive_c_tree, expected_env, expected_shortcut, link_name,
-                      prefix_user_name, product_env, programs_folder, read_shortcut, run, to_windows,
-                      toolbar_list_bytes, tree, wine)
-from test_msi_package import FOLDER_NAME, PRODUCT, REVISION, SHORTCUTS, menu_tree
+from conftest import (MACHINE, REPO, USER, drive_c_tree, expected_env, product_env, programs_folder, run,
+                      to_windows, tree, wine)
+from test_msi_package import FOLDER_NAME, PRODUCT, REVISION, assert_sample_installed, install_place, menu_tree
 
 SETUPS = {MACHINE: REPO / "dist/x86/nimba_sample_suite_setup.exe",
           USER: REPO / "dist/x86/nimba_sample_suite_setup_peruser.exe"}
@@ -34,11 +33,8 @@ class SampleSetup:
     def __init__(self, scope):
         self.scope = scope
         self.admin = scope == MACHINE
-        # The per-user setup installs below the user's LocalAppData\Programs, a
-        # folder shared by every per-user program, which therefore stays.
-        programs = DRIVE_C / "users" / prefix_user_name() / "AppData/Local/Programs"
-        self.shared_folders = set() if self.admin else {str(programs.relative_to(DRIVE_C)) + "/"}
-        self.root = (DRIVE_C / "Program Files (x86)" if self.admin else programs) / PRODUCT
+        # A 32-bit setup: all users' programs go below Program Files (x86).
+        self.root, self.shared_folders = install_place(scope, "Program Files (x86)")
 
     def install(self, setup):
         ran = run(to_windows(setup), "/S", admin=self.admin)
@@ -81,21 +77,12 @@ def nsis_setup(request):
 def test_setup_runs_installer_after_copying_and_uninstaller_runs_remover_before_deleting(nsis_setup):
     setup = nsis_setup
     other = USER if setup.admin else MACHINE
-    root = to_windows(setup.root)
     before = drive_c_tree()
 
     setup.install(SETUPS[setup.scope])
 
-    assert tree(setup.root) >= {"NIMBA/bin/winx64/setup/shortcut_installer.exe",
-                                "NIMBA/bin/winx64/setup/shortcut_remover.exe",
-                                "commonfiles/globalsettings/relinfo.xml", "Uninstall.exe"}
-    assert setup.shortcuts() == menu_tree(REVISION)
-    for subfolder, name in SHORTCUTS:
-        link = read_shortcut(programs_folder(setup.scope) / FOLDER_NAME / subfolder / link_name(name, REVISION))
-        assert (link.local_path, link.description, link.icon_location) == expected_shortcut(root, (subfolder, name))
-    assert not (programs_folder(other) / FOLDER_NAME).exists()
-    assert product_env() == {setup.scope: expected_env(root), other: {}}
-    assert (setup.root / "NIMBA/gui/en-us/toolbars/tlbrlist182.qel").read_bytes() == toolbar_list_bytes(root)
+    assert_sample_installed(setup.root, setup.scope)
+    assert (setup.root / "Uninstall.exe").is_file()
     assert setup.registered_version() == REVISION
 
     setup.uninstall()
