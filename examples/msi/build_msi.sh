@@ -18,16 +18,121 @@ version="${MSI_VERSION:-18.1.1}"
 relinfo="$(realpath --relative-to="$here" "${MSI_RELINFO:-$here/relinfo.xml}")"
 out="${MSI_OUT:-$dist}"
 
-# Sequence numbers, as wixl must write them: the old revision removed before
-# the script starts; the remover right ahead of RemoveFiles, the installer and
-# its rollback right behind InstallFiles, all inside the script
-# (InstallInitialize 1500 .. InstallFinalize 6600).
-expected_sequence="InstallValidate=1400 RemoveExistingProducts=1401 InstallInitialize=1500
-RunShortcutRemover=3499 RemoveFiles=3500 InstallFiles=4000 UndoShortcutInstaller=4001
-RunShortcutInstaller=4002 InstallFinalize=6600"
-# 18 an executable from the File table, +64 exit status ignored,
-# +1024 deferred, +2048 not impersonated; +256 run on rollback only.
-expected_types="RunShortcutInstaller=3154 RunShortcutRemover=3154 UndoShortcutInstaller=3410"
+# What build_msi.sh checks in every package (examples/msi/README.md says why).
+# Sequence numbers, as wixl must write them: the old revision removed inside
+# the script (InstallInitialize 1500 .. InstallFinalize 6600); the remover's
+# rollback and the remover right ahead of RemoveFiles, the installer's rollback
+# and the installer right behind InstallFiles.
+expected_sequence() { # scope
+  echo "FindRelatedProducts=25 AppSearch=50" \
+    "$([ "$1" = perUser ] && echo CheckInstallingToken=99) LaunchConditions=100 InstallValidate=1400" \
+    "InstallInitialize=1500 RemoveExistingProducts=1501 RemoveEnvironmentStrings=3300 UndoShortcutRemover=3498" \
+    "RunShortcutRemover=3499 RemoveFiles=3500 InstallFiles=4000 UndoShortcutInstaller=4001" \
+    "RunShortcutInstaller=4002 WriteEnvironmentStrings=5200 InstallFinalize=6600"
+}
+# The per-user package's token check (token_check.c): 1 a DLL from the Binary
+# table, immediate, its result checked, before LaunchConditions in both
+# sequences.
+check_token_check() { # package
+  check "$1" "token check" "CheckInstallingToken=1" "$(table_values "$1" CustomAction 2 CheckInstallingToken)"
+  check "$1" "token check in the user interface sequence" "CheckInstallingToken=99 LaunchConditions=100" \
+    "$(table_values "$1" InstallUISequence 3 CheckInstallingToken LaunchConditions)"
+}
+# 18 an executable from the File table, +64 exit status ignored, +1024
+# deferred, +256 run on rollback only; +2048 not impersonated (per machine:
+# LocalSystem), per user impersonated (the installing user's token).
+expected_types() { # scope
+  local impersonation=$([ "$1" = perUser ] && echo 0 || echo 2048)
+  echo "RunShortcutInstaller=$((1106 + impersonation)) RunShortcutRemover=$((1106 + impersonation))" \
+    "UndoShortcutInstaller=$((1362 + impersonation)) UndoShortcutRemover=$((1362 + impersonation))"
+}
+# Upgrade rows (VersionMin VersionMax Attributes ActionProperty): every lower or
+# equal version replaced (256 minimum and 512 maximum included), a higher one
+# only detected (2) and refused by a launch condition.
+expected_upgrade() { # version
+  printf '0.0.0\t%s\t768\tNIMBA_REPLACED\n%s\t\t2\tNIMBA_NEWER\n' "$1" "$1"
+}
+# The language setting written back after an upgrade's removal of the old
+# revision: "=" set, "-" removed at uninstall, "*" the machine's variables.
+expected_environment() { # scope
+  printf 'LanguageSetting\t=-%sZEP_LOCALE182\t[ZEP_LOCALE]\tLocaleSetting\n' "$([ "$1" = perUser ] || echo '*')"
+}
+expected_launch_condition() { # scope
+  if [ "$1" = perUser ]; then echo "NOT NIMBA_ADMINISTRATOR"; else echo "Privileged"; fi
+}
+
+rows() { # package table: its rows, tab-separated, sorted, without the header
+  msiinfo export "$1" "$2" | tr -d '\r' | tail -n +4 | LC_ALL=C sort
+}
+
+columns() { # package table column... : those columns of every row
+  local package=$1 table=$2
+  shift 2
+  msiinfo export "$package" "$table" | tr -d '\r' | awk -F'\t' -v wanted="$*" '
+    NR == 1 { n = split(wanted, names, " "); for (i = 1; i <= NF; i++) at[$i] = i }
+    NR > 3 { line = ""; for (i = 1; i <= n; i++) line = line (i > 1 ? "\t" : "") $(at[names[i]]); print line }' |
+    LC_ALL=C sort
+}
+
+# wixl cannot write these (see the .wxs): the rows the WiX toolset writes from
+# its Environment, RemoveFolder and component Condition elements, and the two
+# columns it writes wrongly.
+complete_package() { # package scope
+  local package=$1 scope=$2 rollback=$(($(expected_types "$2" | sed 's/.*UndoShortcutRemover=//')))
+  msibuild "$package" -q "UPDATE CustomAction SET Type = $rollback
+    WHERE Action = 'UndoShortcutInstaller' OR Action = 'UndoShortcutRemover'"
+  # Attributes is part of the Upgrade table's key: the row is written anew.
+  local upgrade
+  IFS=$'\t' read -r -a upgrade <<<"$(columns "$package" Upgrade ActionProperty UpgradeCode VersionMin VersionMax |
+                                      grep '^NIMBA_REPLACED')"
+  msibuild "$package" -q "DELETE FROM Upgrade WHERE ActionProperty = 'NIMBA_REPLACED'"
+  msibuild "$package" -q "INSERT INTO Upgrade (UpgradeCode, VersionMin, VersionMax, Attributes, ActionProperty)
+    VALUES ('${upgrade[1]}', '${upgrade[2]}', '${upgrade[3]}', 768, 'NIMBA_REPLACED')"
+  msibuild "$package" -q "CREATE TABLE \`Environment\` (\`Environment\` CHAR(72) NOT NULL,
+    \`Name\` CHAR(255) NOT NULL LOCALIZABLE, \`Value\` CHAR(255) LOCALIZABLE, \`Component_\` CHAR(72) NOT NULL
+    PRIMARY KEY \`Environment\`)"
+  local environment
+  IFS=$'\t' read -r -a environment <<<"$(expected_environment "$scope")"
+  msibuild "$package" -q "INSERT INTO \`Environment\` (\`Environment\`, \`Name\`, \`Value\`, \`Component_\`)
+    VALUES ('${environment[0]}', '${environment[1]}', '${environment[2]}', '${environment[3]}')"
+  msibuild "$package" -q "UPDATE Component SET Condition = 'ZEP_LOCALE' WHERE Component = 'LocaleSetting'"
+  if [ "$scope" = perUser ]; then
+    local directory
+    for directory in $(profile_folders "$package"); do
+      msibuild "$package" -q "INSERT INTO RemoveFile (FileKey, Component_, DirProperty, InstallMode)
+        VALUES ('Remove$directory', 'Registration', '$directory', 2)"
+    done
+  fi
+}
+
+profile_folders() { # package: the folders a per-user package makes below the profile
+  columns "$1" Directory Directory Directory_Parent | awk -F'\t' '
+    { parent[$1] = $2 }
+    END { for (d in parent) { p = d; while (p != "" && p != "LocalAppDataFolder") p = parent[p]
+          if (p == "LocalAppDataFolder" && d != p) print d } }' | LC_ALL=C sort
+}
+
+check_rollbacks() { # package: every deferred action that changes the machine has its rollback right ahead
+  local missing
+  missing=$(join -t $'\t' <(columns "$1" InstallExecuteSequence Action Sequence) \
+                         <(columns "$1" CustomAction Action Type) | awk -F'\t' '
+    { type[$2] = $3; name[$2] = $1 }
+    END { for (s in type) if (int(type[s] / 1024) % 2 == 1 && int(type[s] / 256) % 2 == 0 &&
+                              !((s - 1) in type && int(type[s - 1] / 256) % 2 == 1)) print name[s] }')
+  check "$1" "deferred actions without a rollback right ahead" "" "$missing"
+}
+
+check_user_profile() { # package: ICE38 and ICE64 for a per-user package
+  local keypaths folders
+  # ICE38: each component's key path a value below HKCU (Root 1).
+  keypaths=$(join -t $'\t' -1 2 -2 1 -a 1 <(columns "$1" Component Component KeyPath | sort -t $'\t' -k 2) \
+                                         <(columns "$1" Registry Registry Root) | awk -F'\t' '$3 != "1" { print $2 }')
+  check "$1" "components without an HKCU key path" "" "$keypaths"
+  # ICE64: each folder made below the profile removed at uninstall.
+  folders=$(comm -23 <(profile_folders "$1") <(columns "$1" RemoveFile DirProperty FileName InstallMode |
+                                               awk -F'\t' '$2 == "" && $3 >= 2 { print $1 }' | LC_ALL=C sort))
+  check "$1" "profile folders without RemoveFolder" "" "$folders"
+}
 
 table_values() { # package table "name=column" pairs for the rows named
   local package=$1 table=$2 column=$3
@@ -50,19 +155,50 @@ check() { # package what expected actual
   fi
 }
 
+# The sample's own programs (Uninstall.exe and the stand-in for the suite's
+# programs), built for each architecture with the toolchain of the programs.
+build_sample_programs() { # arch folder
+  local target=$([ "$1" = x64 ] && echo x86_64 || echo i686)-w64-mingw32 program
+  mkdir -p "$2"
+  "$target-windres" -I "$here" "$here/sample_programs.rc" -O coff -o "$2/sample_programs.o"
+  for program in uninstall suite_program; do
+    "$target-gcc" -Os -s -municode -mwindows -D_WIN32_WINNT=0x0601 -Wall -Wextra -Werror \
+      -o "$2/$program.exe" "$here/$program.c" "$2/sample_programs.o"
+  done
+  # Undecorated export names: Windows Installer calls the entry by its plain name.
+  "$target-gcc" -shared -Os -s -D_WIN32_WINNT=0x0601 -Wall -Wextra -Werror -Wl,--kill-at \
+    -o "$2/token_check.dll" "$here/token_check.c" -lmsi
+}
+
+component_ids=()
 for arch in ${MSI_ARCHES:-x86 x64}; do
   mkdir -p "$out/$arch"
+  sample_bin="$(cd "$here/../.." && pwd)/build/msi-sample/$arch"
+  build_sample_programs "$arch" "$sample_bin"
   for scope in perMachine perUser; do
     name=nimba_sample_suite
     [ "$scope" = perUser ] && name+=_peruser
     package="$out/$arch/$name.msi"
-    wixl -a "$arch" -D Arch="$arch" -D Scope="$scope" -D Bin="../../dist/$arch" \
+    wixl -a "$arch" -D Arch="$arch" -D Scope="$scope" -D Bin="../../dist/$arch" -D Wixl=yes \
+      -D SampleBin="$(realpath --relative-to="$here" "$sample_bin")" \
       -D Version="$version" -D RelInfo="$relinfo" -o "$package" "$here/nimba_sample_suite.wxs"
-    msibuild "$package" -q "UPDATE CustomAction SET Type = 3410 WHERE Action = 'UndoShortcutInstaller'"
-    check "$package" "sequence numbers" "$(echo $expected_sequence)" \
-      "$(table_values "$package" InstallExecuteSequence 3 $(names "$expected_sequence"))"
-    check "$package" "custom action types" "$expected_types" \
-      "$(table_values "$package" CustomAction 2 $(names "$expected_types"))"
+    complete_package "$package" "$scope"
+    expected=$(echo $(expected_sequence "$scope"))
+    check "$package" "sequence numbers" "$expected" \
+      "$(table_values "$package" InstallExecuteSequence 3 $(names "$expected"))"
+    check "$package" "custom action types" "$(expected_types "$scope")" \
+      "$(table_values "$package" CustomAction 2 $(names "$(expected_types "$scope")"))"
+    check_rollbacks "$package"
+    check "$package" "upgrade rows" "$(expected_upgrade "$version")" \
+      "$(columns "$package" Upgrade VersionMin VersionMax Attributes ActionProperty)"
+    check "$package" "environment rows" "$(expected_environment "$scope")" "$(rows "$package" Environment)"
+    check "$package" "launch conditions" "$(printf '%s\n' "NOT NIMBA_NEWER" "$(expected_launch_condition "$scope")" |
+      LC_ALL=C sort)" "$(columns "$package" LaunchCondition Condition)"
+    if [ "$scope" = perUser ]; then
+      check_user_profile "$package"
+      check_token_check "$package"
+    fi
+    component_ids+=($(columns "$package" Component ComponentId))
     check "$package" "product version" "ProductVersion=$version" \
       "$(table_values "$package" Property 2 ProductVersion)"
     template=$(msiinfo suminfo "$package" | sed -n 's/^Template: //p')
@@ -70,3 +206,5 @@ for arch in ${MSI_ARCHES:-x86 x64}; do
     echo "$package"
   done
 done
+# Packages that can be installed beside each other share no component.
+check "$out" "component GUIDs used by two packages" "" "$(printf '%s\n' "${component_ids[@]}" | sort | uniq -d)"
