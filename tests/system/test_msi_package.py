@@ -3,13 +3,15 @@ uninstalled by Wine's own msiexec, which runs shortcut_installer.exe and
 shortcut_remover.exe as the package's deferred custom actions: the shipped
 32-bit package and the one built from the x64 programs."""
 
+import re
 import struct
+import time
 
 import pytest
 
 from conftest import (DRIVE_C, FILE_ASSOCIATION, INSTALLER, MACHINE, PRODUCT_CONFIG, REPO, UNINSTALL, USER,
                       drive_c_tree, expected_env, expected_shortcut, link_name, prefix_user_name, product_env,
-                      programs_folder, read_shortcut, run, to_windows, toolbar_list_bytes, tree)
+                      programs_folder, read_shortcut, run, to_linux, to_windows, toolbar_list_bytes, tree, wine)
 
 PRODUCT = "NIMBA Sample Suite 18.1"
 # As examples/msi/relinfo.xml gives them.
@@ -24,6 +26,10 @@ PE_MACHINE = {"x64": 0x8664, "x86": 0x14C}
 PACKAGES = [(arch, scope) for arch in PROGRAM_FILES for scope in (MACHINE, USER)]
 PACKAGE_IDS = [f"{arch}-{'per-machine-by-administrator' if scope == MACHINE else 'per-user-by-standard-user'}"
                for arch, scope in PACKAGES]
+# The installed-programs lists: Wine's msiexec lists per-user products in the
+# machine's too, and a 32-bit package's in the machine's 32-bit view.
+UNINSTALL_KEYS = [rf"{hive}\Software\{view}Microsoft\Windows\CurrentVersion\Uninstall"
+                  for hive, view in (("HKLM", ""), ("HKLM", "Wow6432Node\\"), ("HKCU", ""))]
 
 
 def menu_tree(revision):
@@ -54,9 +60,20 @@ def assert_sample_installed(install_folder, scope):
     for shortcut in SHORTCUTS:
         link = read_shortcut(product_folder / shortcut[0] / link_name(shortcut[1], REVISION))
         assert (link.local_path, link.description, link.icon_location) == expected_shortcut(root, shortcut)
+        assert to_linux(link.local_path).is_file(), f"{link.local_path} not installed"
     assert not (programs_folder(other) / FOLDER_NAME).exists()
     assert product_env() == {scope: expected_env(root), other: {}}
     assert (install_folder / "NIMBA/gui/en-us/toolbars/tlbrlist182.qel").read_bytes() == toolbar_list_bytes(root)
+
+
+def registered_versions():
+    """The sample suite's versions in the installed-programs list, one per entry."""
+    versions = []
+    for key in UNINSTALL_KEYS:
+        for entry in wine("reg", "query", key, "/s").stdout.decode("cp437", "replace").split("\r\n\r\n"):
+            if re.search(rf"^\s+DisplayName\s+REG_SZ\s+{re.escape(PRODUCT)}\r?$", entry, re.M):
+                versions += re.findall(r"^\s+DisplayVersion\s+REG_SZ\s+(\S+)", entry, re.M)
+    return sorted(versions)
 
 
 class SamplePackage:
@@ -72,11 +89,13 @@ class SamplePackage:
         self.root, self.shared_folders = install_place(scope, PROGRAM_FILES[arch])
         self.installed = None
 
-    def msiexec(self, action, *properties, package=None, expect=0):
-        """Runs msiexec /i or /x on this package or another build of it; the one
-        installed last is kept for the clean-up."""
+    def msiexec(self, action, *properties, package=None, expect=0, admin=None):
+        """Runs msiexec /i or /x on this package or another build of it, as its
+        own user or as the one given; the one installed last is kept for the
+        clean-up."""
         package = package or self.path
-        ran = run("msiexec.exe", action, to_windows(package), *properties, "/qn", admin=self.admin)
+        admin = self.admin if admin is None else admin
+        ran = run("msiexec.exe", action, to_windows(package), *properties, "/qn", admin=admin)
         assert ran.code == expect, ran
         if ran.code == 0:
             self.installed = package if action == "/i" else None
@@ -109,10 +128,18 @@ def test_package_runs_installer_after_copying_and_remover_before_deleting(sample
     assert struct.unpack_from("<H", program, struct.unpack_from("<I", program, 0x3C)[0] + 4)[0] == \
         PE_MACHINE[package.arch]
 
-    package.msiexec("/x")
+    # The Uninstall shortcut's target starts this product's uninstall and
+    # returns at once, so that its own file is free to go: wait for the end.
+    uninstall = read_shortcut(programs_folder(package.scope) / FOLDER_NAME / link_name(UNINSTALL[1], REVISION))
+    ran = run(uninstall.local_path, "/qn", admin=package.admin)
+    assert ran.code == 0, ran
+    deadline = time.monotonic() + 120
+    while (registered_versions() or (drive_c_tree() ^ before) - package.shared_folders) and time.monotonic() < deadline:
+        time.sleep(1)
 
     # Tree, toolbar list, shortcuts and their folders gone; NIMBA_SYSDIR is shared
     # with other releases and stays.
     changed = drive_c_tree() ^ before
     assert changed - package.shared_folders == set()
     assert product_env() == {package.scope: {"NIMBA_SYSDIR": "winx64"}, other: {}}
+    assert registered_versions() == []
