@@ -60,7 +60,6 @@ def assert_sample_installed(install_folder, scope):
     for shortcut in SHORTCUTS:
         link = read_shortcut(product_folder / shortcut[0] / link_name(shortcut[1], REVISION))
         assert (link.local_path, link.description, link.icon_location) == expected_shortcut(root, shortcut)
-        assert to_linux(link.local_path).is_file(), f"{link.local_path} not installed"
     assert not (programs_folder(other) / FOLDER_NAME).exists()
     assert product_env() == {scope: expected_env(root), other: {}}
     assert (install_folder / "NIMBA/gui/en-us/toolbars/tlbrlist182.qel").read_bytes() == toolbar_list_bytes(root)
@@ -127,6 +126,10 @@ def test_package_runs_installer_after_copying_and_remover_before_deleting(sample
     program = (package.root / "NIMBA/bin/winx64/setup" / INSTALLER).read_bytes()
     assert struct.unpack_from("<H", program, struct.unpack_from("<I", program, 0x3C)[0] + 4)[0] == \
         PE_MACHINE[package.arch]
+
+    # Every shortcut leads to a file the package installed.
+    links = list((programs_folder(package.scope) / FOLDER_NAME).rglob("*.lnk"))
+    assert links and [link for link in links if not to_linux(read_shortcut(link).local_path).is_file()] == []
 
     # The Uninstall shortcut's target starts this product's uninstall and
     # returns at once, so that its own file is free to go: wait for the end.
