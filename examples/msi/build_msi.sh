@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the sample suite's Windows Installer packages from the built programs
-# (make deliverables tested, or make msi which does both first) and checks
-# where the two setup helpers stand in the installation script:
+# (make deliverables tested, or make msi which does both first), with the
+# sample's own programs (built into build/msi-sample/<arch>), adds the rows wixl
+# cannot write and checks the tables examples/msi/README.md describes:
 #   dist/x86/nimba_sample_suite.msi           the shipped 32-bit programs, per machine
 #   dist/x86/nimba_sample_suite_peruser.msi   the same, per user
 #   dist/x64/nimba_sample_suite{,_peruser}.msi   from the 64-bit build, which Wine runs here
