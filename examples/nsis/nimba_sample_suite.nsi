@@ -169,6 +169,13 @@ Section "Suite"
   ; revision's shortcuts and variables while leaving the old ones.
   ReadRegStr $1 SHCTX "${UNINSTALL_KEY}" "UninstallString"
   ReadRegStr $2 SHCTX "${UNINSTALL_KEY}" "InstallLocation"
+  ; An entry whose folder was deleted by hand has nothing left to run: this
+  ; setup's entry replaces it.
+  ${If} $1 != ""
+  ${AndIfNot} ${FileExists} "$2\Uninstall.exe"
+    DetailPrint "The installed release in $2 is gone; its entry is replaced."
+    StrCpy $1 ""
+  ${EndIf}
   ${If} $1 != ""
     DetailPrint "Removing the installed release in $2"
     ; _?= makes the uninstaller run in place instead of from a temporary copy

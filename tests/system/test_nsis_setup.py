@@ -91,6 +91,13 @@ def nsis_setup(request):
     if (setup.root / "Uninstall.exe").exists():
         # Leave no installed suite behind a failed check.
         setup.uninstall()
+    forget_setups()
+
+
+def forget_setups():
+    """No Add/Remove Programs entry of the sample left, whatever a failed check left."""
+    for key in UNINSTALL_KEYS.values():
+        wine("reg", "delete", key, "/f")
 
 
 @pytest.mark.parametrize("nsis_setup", [MACHINE, USER], indirect=True,
@@ -151,12 +158,14 @@ def test_setup_over_older_revision_leaves_only_new_revision_and_keeps_language(n
                          ids=["current-user-setup-by-administrator", "all-users-setup-by-standard-user"])
 def test_setup_for_other_kind_of_account_refuses_and_changes_nothing(scope, admin):
     before = drive_c_tree()
+    try:
+        assert run(to_windows(SETUPS[scope]), "/S", admin=admin).code == WRONG_ACCOUNT
 
-    assert run(to_windows(SETUPS[scope]), "/S", admin=admin).code == WRONG_ACCOUNT
-
-    assert drive_c_tree() == before
-    assert product_env() == {MACHINE: {}, USER: {}}
-    assert SampleSetup(scope).registered() is None
+        assert drive_c_tree() == before
+        assert product_env() == {MACHINE: {}, USER: {}}
+        assert SampleSetup(scope).registered() is None
+    finally:
+        forget_setups()
 
 
 def remove_remover(root):
@@ -214,3 +223,14 @@ def test_setup_over_older_revision_whose_uninstaller_fails_keeps_older_revision(
     assert setup.shortcuts() == menu_tree(OLDER_REVISION)
     assert product_env()[MACHINE] == expected_env(to_windows(setup.root))
     shutil.copyfile(HELPERS / "shortcut_remover.exe", setup.root / REMOVER_PLACE)
+
+
+@pytest.mark.parametrize("nsis_setup", [MACHINE], indirect=True, ids=["all-users-by-administrator"])
+def test_setup_over_entry_whose_folder_was_deleted_replaces_it(nsis_setup):
+    setup = nsis_setup
+    setup.install(OLDER_SETUP)
+    shutil.rmtree(setup.root)
+
+    setup.install(SETUPS[MACHINE])
+
+    setup.assert_registered(REVISION)
