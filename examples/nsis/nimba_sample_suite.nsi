@@ -201,10 +201,14 @@ Section "Suite"
   ; Every shortcut the installer makes leads to a file: "Uninstall NIMBA" to
   ; <root>\Uninstall.exe, the two utilities to the stand-in.
   WriteUninstaller "$INSTDIR\Uninstall.exe"
+  ; The stand-in is made anew by every build: its time is left out of the setup,
+  ; which so stays the same for the same inputs.
+  SetDateSave off
   SetOutPath "$INSTDIR"
   File "/oname=ProductConfig.exe" "${STANDIN}"
   SetOutPath "$INSTDIR\commonfiles\tools\winx64"
   File "/oname=fileassoc.exe" "${STANDIN}"
+  SetDateSave on
   SetOutPath "$INSTDIR"
 
   ; Written before the installer runs, so that a setup it stops can still be
