@@ -2,16 +2,28 @@
 ; that shortcut_installer.exe and shortcut_remover.exe expect, runs the installer
 ; once the files are copied and the remover before they are deleted. It installs
 ; the same tree as the sample Windows Installer package (examples/msi), whose
-; relinfo.xml it takes. Start your own setup from here.
+; relinfo.xml it takes. Start your own setup from here; examples/README.md has
+; the rules behind it.
 ;
 ; Built by examples/nsis/build_nsis.sh with makensis 3.08 (Debian package nsis).
 ; Defines (makensis -DNAME=VALUE):
 ;   BIN       folder holding the two programs                      (required)
 ;   OUTFILE   the setup to write                                   (required)
-;   PER_USER  set: for the installing user alone, no administrator needed;
-;             unset: for all users, run by an administrator
+;   PER_USER  set: for the installing user alone, run without administrator
+;             rights; unset: for all users, run by an administrator
 ;   RELINFO   the relinfo.xml to ship     default ../msi/relinfo.xml
+;   VERSION   the dotted version shown in Add/Remove Programs       default 18.1.1
 ; Silent runs: setup.exe /S, Uninstall.exe /S.
+;
+; Exit codes, for deployment tools (the same for the uninstaller):
+;   0  installed (removed)
+;   1  cancelled by the user
+;   2  stopped: shortcut_installer.exe or shortcut_remover.exe could not be
+;      started or ended with a status other than 0, or the installed release's
+;      uninstaller failed; the detail view names which
+;   3  refused, nothing changed: this setup is for the other kind of account
+;      (the all-users one needs an administrator, the per-user one must run
+;      without administrator rights)
 
 !ifndef BIN | OUTFILE
   !error "makensis -DBIN=<folder of the programs> -DOUTFILE=<setup.exe> nimba_sample_suite.nsi"
@@ -19,7 +31,10 @@
 !ifndef RELINFO
   !define RELINFO "../msi/relinfo.xml"
 !endif
-; The revision shown in Add/Remove Programs is the one the shortcuts carry.
+!ifndef VERSION
+  !define VERSION "18.1.1"
+!endif
+; The revision the shortcuts carry, shown in Add/Remove Programs beside the version.
 !searchparse /file "${RELINFO}" `startMenuShortcutAppendRevision value="` REVISION `"`
 
 !define PRODUCT "NIMBA Sample Suite 18.1"
@@ -28,6 +43,17 @@
 ; The programs find the installation folder by cutting four folders off their
 ; own path: keep them exactly four levels below $INSTDIR.
 !define SETUP_DIR "NIMBA\bin\winx64\setup"
+; The suite's language setting: the suite or its user sets it, and the remover
+; deletes it with the release's other variables.
+!define LOCALE_VARIABLE "ZEP_LOCALE182"
+!define SETUP_FOR_ALL_USERS "nimba_sample_suite_setup.exe"
+!define SETUP_FOR_ONE_USER "nimba_sample_suite_setup_peruser.exe"
+!define MACHINE_ENV_KEY "System\CurrentControlSet\Control\Session Manager\Environment"
+!define EXIT_STOPPED 2
+!define EXIT_WRONG_ACCOUNT 3
+
+!include LogicLib.nsh
+!include WinMessages.nsh
 
 Unicode true
 Name "${PRODUCT}"
@@ -53,33 +79,115 @@ Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
+; The programs choose all users or the current user by the rights they are
+; started with, so a setup run with the other kind of rights would put the
+; files in one scope and the shortcuts and variables in the other, where its
+; uninstaller never finds them. It refuses before it changes anything.
+; UserInfo answers "Admin" only for an enabled Administrators group: a UAC
+; administrator's unelevated (filtered) token counts as a standard user, as it
+; does for the programs.
+!macro REFUSE_WRONG_ACCOUNT WHAT
+  UserInfo::GetAccountType
+  Pop $0
+  !ifdef PER_USER
+    ${If} $0 == "Admin"
+      MessageBox MB_ICONSTOP|MB_OK "This ${WHAT} is for the current user alone and was started with administrator rights, with which the suite would be set up for all users.$\r$\n$\r$\nStart it without administrator rights, or install for all users with ${SETUP_FOR_ALL_USERS}." /SD IDOK
+      SetErrorLevel ${EXIT_WRONG_ACCOUNT}
+      Quit
+    ${EndIf}
+  !else
+    ${If} $0 != "Admin"
+      MessageBox MB_ICONSTOP|MB_OK "This ${WHAT} is for all users and needs administrator rights, without which the suite would be set up for the current user alone.$\r$\n$\r$\nStart it as an administrator, or install for yourself alone with ${SETUP_FOR_ONE_USER}." /SD IDOK
+      SetErrorLevel ${EXIT_WRONG_ACCOUNT}
+      Quit
+    ${EndIf}
+  !endif
+!macroend
+
+; Runs one of the suite's programs and waits for it; one that cannot be started
+; or that fails stops the setup or the uninstaller here, with the exit code
+; EXIT_STOPPED, before the next step builds on its work.
+!macro RUN_OR_STOP COMMAND WHAT
+  ClearErrors
+  ExecWait '${COMMAND}' $0
+  ${If} ${Errors}
+    DetailPrint "${WHAT} could not be started."
+    MessageBox MB_ICONSTOP|MB_OK "${WHAT} could not be started." /SD IDOK
+    SetErrorLevel ${EXIT_STOPPED}
+    Abort "${WHAT} could not be started."
+  ${ElseIf} $0 != 0
+    DetailPrint "${WHAT} ended with status $0."
+    MessageBox MB_ICONSTOP|MB_OK "${WHAT} ended with status $0." /SD IDOK
+    SetErrorLevel ${EXIT_STOPPED}
+    Abort "${WHAT} ended with status $0."
+  ${EndIf}
+!macroend
+
+; Writes a value read before the older release was removed back into its key,
+; unless it is there still; a plain string, as the suite writes it.
+!macro KEEP_SETTING ROOT KEY SAVED
+  ReadRegStr $4 ${ROOT} "${KEY}" "${LOCALE_VARIABLE}"
+  ${If} ${SAVED} != ""
+  ${AndIf} ${SAVED} != $4
+    DetailPrint "Keeping ${LOCALE_VARIABLE}=${SAVED} (${ROOT})"
+    WriteRegStr ${ROOT} "${KEY}" "${LOCALE_VARIABLE}" ${SAVED}
+    ; Running programs, Explorer first, read the environment anew.
+    SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 "STR:Environment" /TIMEOUT=5000
+  ${EndIf}
+!macroend
+
 ; $LOCALAPPDATA and SHCTX (the Add/Remove Programs key below) follow this
 ; context: HKLM for all users, HKCU for the current user.
 Function .onInit
+  !insertmacro REFUSE_WRONG_ACCOUNT "setup"
   SetShellVarContext ${SHELL_CONTEXT}
 FunctionEnd
 
 Function un.onInit
+  !insertmacro REFUSE_WRONG_ACCOUNT "uninstaller"
   SetShellVarContext ${SHELL_CONTEXT}
 FunctionEnd
 
+; The suite's utilities that the installer makes shortcuts to. The sample has
+; none of its own: one stand-in program takes both places (standin.nsi).
+!tempfile STANDIN
+!makensis '-V2 -WX "-DOUTFILE=${STANDIN}" "${__FILEDIR__}/standin.nsi"' = 0
+
 Section "Suite"
+  ; The suite's language setting, before an older release's remover deletes it;
+  ; it is written back once the new release is in place. A remover for all
+  ; users also deletes the running user's own value of the name, so the setup
+  ; for all users keeps both.
+  ReadRegStr $3 HKCU "Environment" "${LOCALE_VARIABLE}"
+  !ifndef PER_USER
+    ReadRegStr $5 HKLM "${MACHINE_ENV_KEY}" "${LOCALE_VARIABLE}"
+  !endif
+
   ; An installation over an older one removes the older release first, through
   ; its own uninstaller, before any new file is copied: its remover reads
   ; relinfo.xml, and after the copy it would read the new one and delete the new
   ; revision's shortcuts and variables while leaving the old ones.
-  ReadRegStr $0 SHCTX "${UNINSTALL_KEY}" "UninstallString"
-  ReadRegStr $1 SHCTX "${UNINSTALL_KEY}" "InstallLocation"
-  StrCmp $0 "" no_older_release
-    DetailPrint "Removing the installed release in $1"
+  ReadRegStr $1 SHCTX "${UNINSTALL_KEY}" "UninstallString"
+  ReadRegStr $2 SHCTX "${UNINSTALL_KEY}" "InstallLocation"
+  ; An entry whose folder was deleted by hand has nothing left to run: this
+  ; setup's entry replaces it.
+  ${If} $1 != ""
+  ${AndIfNot} ${FileExists} "$2\Uninstall.exe"
+    DetailPrint "The installed release in $2 is gone; its entry is replaced."
+    StrCpy $1 ""
+  ${EndIf}
+  ${If} $1 != ""
+    DetailPrint "Removing the installed release in $2"
     ; _?= makes the uninstaller run in place instead of from a temporary copy
-    ; that returns at once, so that ExecWait waits for its work. It must be the
-    ; unquoted end of the command line; blanks are fine there.
-    ExecWait '$0 /S _?=$1'
+    ; that returns at once, so that ExecWait waits for its work and gets its exit
+    ; code. It must be the unquoted end of the command line; blanks are fine there.
+    ; A failed removal leaves the older release whole and stops the setup before
+    ; it copies anything.
+    !insertmacro RUN_OR_STOP "$1 /S _?=$2" "The uninstaller of the installed release"
     ; Run in place, the uninstaller cannot delete itself.
-    Delete "$1\Uninstall.exe"
-    RMDir "$1"
-  no_older_release:
+    Delete "$2\Uninstall.exe"
+    RMDir "$2"
+  ${EndIf}
 
   SetOutPath "$INSTDIR\${SETUP_DIR}"
   File "${BIN}\shortcut_installer.exe"
@@ -90,11 +198,24 @@ Section "Suite"
   File "/oname=relinfo.xml" "${RELINFO}"
   ; "-INSTALL" rewrites the toolbar list here and needs the folder.
   CreateDirectory "$INSTDIR\NIMBA\gui\en-us\toolbars"
-  ; The suite's "Uninstall NIMBA" shortcut points at <root>\Uninstall.exe.
+  ; Every shortcut the installer makes leads to a file: "Uninstall NIMBA" to
+  ; <root>\Uninstall.exe, the two utilities to the stand-in.
   WriteUninstaller "$INSTDIR\Uninstall.exe"
+  ; The stand-in is made anew by every build: its time is left out of the setup,
+  ; which so stays the same for the same inputs.
+  SetDateSave off
+  SetOutPath "$INSTDIR"
+  File "/oname=ProductConfig.exe" "${STANDIN}"
+  SetOutPath "$INSTDIR\commonfiles\tools\winx64"
+  File "/oname=fileassoc.exe" "${STANDIN}"
+  SetDateSave on
+  SetOutPath "$INSTDIR"
 
-  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
-  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayVersion" "${REVISION}"
+  ; Written before the installer runs, so that a setup it stops can still be
+  ; removed from Add/Remove Programs.
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT} (${REVISION})"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr SHCTX "${UNINSTALL_KEY}" "Comments" "Revision ${REVISION}"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "Publisher" "NIMBA Sample"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
   WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
@@ -102,17 +223,36 @@ Section "Suite"
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
 
-  ; Last, once every file is on disk. ExecWait runs it with the setup's own rights
-  ; and waits, so that a finished setup has its shortcuts. Its exit status is not
-  ; read: it is always 0, and a missing shortcut must not fail the setup.
-  ExecWait '"$INSTDIR\${SETUP_DIR}\shortcut_installer.exe" -INSTALL'
+  !ifdef PER_USER
+    ; The programs ask for "highestAvailable". Started with CreateProcess (as
+    ; ExecWait does) from a UAC administrator's unelevated token they would fail
+    ; with ERROR_ELEVATION_REQUIRED (740); with ShellExecute they would ask to
+    ; elevate and then work for all users. RunAsInvoker lets them run with the
+    ; setup's own, unelevated token: for this user alone.
+    System::Call 'kernel32::SetEnvironmentVariableW(w "__COMPAT_LAYER", w "RunAsInvoker") i'
+  !endif
+
+  ; Last, once every file is on disk. ExecWait runs it with the setup's own
+  ; rights and waits, so that a finished setup has its shortcuts.
+  !insertmacro RUN_OR_STOP '"$INSTDIR\${SETUP_DIR}\shortcut_installer.exe" -INSTALL' "shortcut_installer.exe"
+
+  ; The language setting the older release's remover took, back where it was.
+  !insertmacro KEEP_SETTING HKCU "Environment" $3
+  !ifndef PER_USER
+    !insertmacro KEEP_SETTING HKLM "${MACHINE_ENV_KEY}" $5
+  !endif
 SectionEnd
+!delfile "${STANDIN}"
 
 Section "Uninstall"
+  !ifdef PER_USER
+    System::Call 'kernel32::SetEnvironmentVariableW(w "__COMPAT_LAYER", w "RunAsInvoker") i'
+  !endif
   ; First, while its own file and relinfo.xml are still on disk, with the same
   ; rights the installer had: it finds the shortcuts and variables only where
-  ; the installer, with that privilege, put them. Exit status ignored as above.
-  ExecWait '"$INSTDIR\${SETUP_DIR}\shortcut_remover.exe"'
+  ; the installer, with that privilege, put them. One that fails stops the
+  ; uninstall here, with the suite still registered.
+  !insertmacro RUN_OR_STOP '"$INSTDIR\${SETUP_DIR}\shortcut_remover.exe"' "shortcut_remover.exe"
 
   DeleteRegKey SHCTX "${UNINSTALL_KEY}"
 
@@ -131,7 +271,11 @@ Section "Uninstall"
   RMDir "$INSTDIR\NIMBA"
   Delete "$INSTDIR\commonfiles\globalsettings\relinfo.xml"
   RMDir "$INSTDIR\commonfiles\globalsettings"
+  Delete "$INSTDIR\commonfiles\tools\winx64\fileassoc.exe"
+  RMDir "$INSTDIR\commonfiles\tools\winx64"
+  RMDir "$INSTDIR\commonfiles\tools"
   RMDir "$INSTDIR\commonfiles"
+  Delete "$INSTDIR\ProductConfig.exe"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"
 SectionEnd

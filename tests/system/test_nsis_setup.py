@@ -3,12 +3,13 @@ setup runs shortcut_installer.exe once the files are copied, its uninstaller
 runs shortcut_remover.exe before it deletes them."""
 
 import re
+import shutil
 import time
 
 import pytest
 
-from conftest import (MACHINE, REPO, USER, drive_c_tree, expected_env, product_env, programs_folder, run,
-                      to_windows, tree, wine)
+from conftest import (DRIVE_C, MACHINE, REPO, TOOLS, USER, apply_env, drive_c_tree, expected_env, product_env,
+                      programs_folder, read_shortcut, run, run_command_line, to_linux, to_windows, tree, wine)
 from test_msi_package import FOLDER_NAME, PRODUCT, REVISION, assert_sample_installed, install_place, menu_tree
 
 SETUPS = {MACHINE: REPO / "dist/x86/nimba_sample_suite_setup.exe",
@@ -24,6 +25,14 @@ UNINSTALL_KEYS = {
 # user's Temp folder, which Windows deletes at the next restart (PendingFileRenameOperations).
 UNINSTALLER_COPY = re.compile(r"users/[^/]+/Temp/~nsu[^/]*\.tmp(/.*)?$")
 UNINSTALL_TIMEOUT = 60
+# Add/Remove Programs and deployment tools compare versions as dotted numbers.
+DOTTED_VERSION = re.compile(r"\d+(\.\d+){1,3}")
+# The setups' exit codes (examples/nsis/nimba_sample_suite.nsi).
+STOPPED, WRONG_ACCOUNT = 2, 3
+# A program that ends at once with status 7: a helper that fails.
+FAILING_PROGRAM = TOOLS / "exits_at_once.exe"
+HELPERS = REPO / "dist/x86"
+REMOVER_PLACE = "NIMBA/bin/winx64/setup/shortcut_remover.exe"
 
 
 class SampleSetup:
@@ -50,12 +59,24 @@ class SampleSetup:
             assert time.monotonic() < deadline, f"{self.root} still there {UNINSTALL_TIMEOUT} s after the uninstall"
             time.sleep(0.1)
 
-    def registered_version(self):
-        """DisplayVersion of the Add/Remove Programs entry, None without an entry."""
-        done = wine("reg", "query", UNINSTALL_KEYS[self.scope], "/v", "DisplayVersion")
+    def uninstall_in_place(self, admin=None):
+        """Runs the uninstaller in place (_?=, from a batch file, which keeps the
+        folder unquoted) and returns its own exit code."""
+        root = to_windows(self.root)
+        return run_command_line(DRIVE_C / "st", f'"{root}\\Uninstall.exe" /S _?={root}',
+                                admin=self.admin if admin is None else admin).code
+
+    def registered(self, value="DisplayVersion"):
+        """A value of the Add/Remove Programs entry, None without an entry."""
+        done = wine("reg", "query", UNINSTALL_KEYS[self.scope], "/v", value)
         if done.returncode != 0:
             return None
         return done.stdout.decode("cp437").split("REG_SZ", 1)[1].strip()
+
+    def assert_registered(self, revision):
+        """The entry shows a dotted version and, in its name, the shortcuts' revision."""
+        assert DOTTED_VERSION.fullmatch(self.registered()), self.registered()
+        assert self.registered("DisplayName") == f"{PRODUCT} ({revision})"
 
     def shortcuts(self):
         return tree(programs_folder(self.scope) / FOLDER_NAME)
@@ -70,6 +91,13 @@ def nsis_setup(request):
     if (setup.root / "Uninstall.exe").exists():
         # Leave no installed suite behind a failed check.
         setup.uninstall()
+    forget_setups()
+
+
+def forget_setups():
+    """No Add/Remove Programs entry of the sample left, whatever a failed check left."""
+    for key in UNINSTALL_KEYS.values():
+        wine("reg", "delete", key, "/f")
 
 
 @pytest.mark.parametrize("nsis_setup", [MACHINE, USER], indirect=True,
@@ -83,7 +111,12 @@ def test_setup_runs_installer_after_copying_and_uninstaller_runs_remover_before_
 
     assert_sample_installed(setup.root, setup.scope)
     assert (setup.root / "Uninstall.exe").is_file()
-    assert setup.registered_version() == REVISION
+    setup.assert_registered(REVISION)
+    # Every shortcut leads to a file the setup installed.
+    folder = programs_folder(setup.scope) / FOLDER_NAME
+    for link in (p for p in setup.shortcuts() if p.endswith(".lnk")):
+        target = read_shortcut(folder / link).local_path.strip('"')
+        assert to_linux(target).is_file(), f"{link} leads to {target}, which is not there"
 
     setup.uninstall()
 
@@ -92,25 +125,112 @@ def test_setup_runs_installer_after_copying_and_uninstaller_runs_remover_before_
     changed = {p for p in drive_c_tree() ^ before if not UNINSTALLER_COPY.match(p)}
     assert changed - setup.shared_folders == set()
     assert product_env() == {setup.scope: {"NIMBA_SYSDIR": "winx64"}, other: {}}
-    assert setup.registered_version() is None
+    assert setup.registered() is None
 
 
 @pytest.mark.parametrize("nsis_setup", [MACHINE], indirect=True, ids=["all-users-by-administrator"])
-def test_setup_over_older_revision_leaves_only_new_revision(nsis_setup):
+def test_setup_over_older_revision_leaves_only_new_revision_and_keeps_language(nsis_setup):
     setup = nsis_setup
     root = to_windows(setup.root)
     before = drive_c_tree()
     setup.install(OLDER_SETUP)
     assert setup.shortcuts() == menu_tree(OLDER_REVISION)
+    # The suite's language setting, which the older release's remover deletes
+    # (for all users: the machine's and the running user's own).
+    apply_env({(MACHINE, "ZEP_LOCALE182"): "de-DE", (USER, "ZEP_LOCALE182"): "fr-FR"})
 
     setup.install(SETUPS[MACHINE])
 
     assert setup.shortcuts() == menu_tree(REVISION)
-    assert product_env()[MACHINE] == expected_env(root)
-    assert setup.registered_version() == REVISION
+    assert product_env() == {MACHINE: expected_env(root) | {"ZEP_LOCALE182": "de-DE"}, USER: {"ZEP_LOCALE182": "fr-FR"}}
+    setup.assert_registered(REVISION)
 
     setup.uninstall()
 
     changed = {p for p in drive_c_tree() ^ before if not UNINSTALLER_COPY.match(p)}
     assert changed == set()
-    assert product_env()[MACHINE] == {"NIMBA_SYSDIR": "winx64"}
+    assert product_env() == {MACHINE: {"NIMBA_SYSDIR": "winx64"}, USER: {}}
+
+
+# A setup started with the other kind of rights would copy its files for one
+# scope while the programs set up the other.
+@pytest.mark.parametrize("scope, admin", [(USER, True), (MACHINE, False)],
+                         ids=["current-user-setup-by-administrator", "all-users-setup-by-standard-user"])
+def test_setup_for_other_kind_of_account_refuses_and_changes_nothing(scope, admin):
+    before = drive_c_tree()
+    try:
+        assert run(to_windows(SETUPS[scope]), "/S", admin=admin).code == WRONG_ACCOUNT
+
+        assert drive_c_tree() == before
+        assert product_env() == {MACHINE: {}, USER: {}}
+        assert SampleSetup(scope).registered() is None
+    finally:
+        forget_setups()
+
+
+def remove_remover(root):
+    (root / REMOVER_PLACE).unlink()
+
+
+def fail_remover(root):
+    shutil.copyfile(FAILING_PROGRAM, root / REMOVER_PLACE)
+
+
+# An uninstaller whose remover does not run must not take the suite's
+# registration away: the shortcuts and variables would stay with nothing left to
+# remove them. It stops before, with an exit code that says so.
+@pytest.mark.parametrize("nsis_setup, break_it, admin, code", [
+    (MACHINE, remove_remover, True, STOPPED),
+    (MACHINE, fail_remover, True, STOPPED),
+    (USER, None, True, WRONG_ACCOUNT),
+], indirect=["nsis_setup"], ids=["remover-missing", "remover-fails", "current-user-uninstaller-by-administrator"])
+def test_uninstaller_stops_before_removing_registration(nsis_setup, break_it, admin, code):
+    setup = nsis_setup
+    setup.install(SETUPS[setup.scope])
+    if break_it:
+        break_it(setup.root)
+
+    assert setup.uninstall_in_place(admin=admin) == code
+
+    setup.assert_registered(REVISION)
+    assert setup.shortcuts() == menu_tree(REVISION)
+    assert product_env()[setup.scope] == expected_env(to_windows(setup.root))
+    # The fixture's uninstall takes it all away.
+    shutil.copyfile(HELPERS / "shortcut_remover.exe", setup.root / REMOVER_PLACE)
+
+
+@pytest.mark.parametrize("nsis_setup", [MACHINE], indirect=True, ids=["all-users-by-administrator"])
+def test_setup_stops_when_installer_cannot_run(nsis_setup):
+    setup = nsis_setup
+    # The installer needs oleaut32, the setup does not.
+    ran = run(to_windows(SETUPS[MACHINE]), "/S", dll_overrides="oleaut32=d")
+
+    assert ran.code == STOPPED, ran
+    assert setup.shortcuts() == set()
+    # Registered all the same, so that what was copied can be removed.
+    setup.assert_registered(REVISION)
+
+
+@pytest.mark.parametrize("nsis_setup", [MACHINE], indirect=True, ids=["all-users-by-administrator"])
+def test_setup_over_older_revision_whose_uninstaller_fails_keeps_older_revision(nsis_setup):
+    setup = nsis_setup
+    setup.install(OLDER_SETUP)
+    fail_remover(setup.root)
+
+    assert run(to_windows(SETUPS[MACHINE]), "/S").code == STOPPED
+
+    setup.assert_registered(OLDER_REVISION)
+    assert setup.shortcuts() == menu_tree(OLDER_REVISION)
+    assert product_env()[MACHINE] == expected_env(to_windows(setup.root))
+    shutil.copyfile(HELPERS / "shortcut_remover.exe", setup.root / REMOVER_PLACE)
+
+
+@pytest.mark.parametrize("nsis_setup", [MACHINE], indirect=True, ids=["all-users-by-administrator"])
+def test_setup_over_entry_whose_folder_was_deleted_replaces_it(nsis_setup):
+    setup = nsis_setup
+    setup.install(OLDER_SETUP)
+    shutil.rmtree(setup.root)
+
+    setup.install(SETUPS[MACHINE])
+
+    setup.assert_registered(REVISION)
