@@ -31,19 +31,20 @@ tested: deliverables
 	mkdir -p dist/x64
 	cp build/x64/installer/shortcut_installer.exe build/x64/remover/shortcut_remover.exe dist/x64/
 
-# With SIGN_PFX (a PKCS#12 file) and SIGN_PASSWORD set, each program is signed
-# before it is packed and each package after (scripts/sign.sh); without them
-# nothing is signed.
-msi: deliverables tested
-	scripts/sign.sh dist/x86/shortcut_installer.exe dist/x86/shortcut_remover.exe \
-	  dist/x64/shortcut_installer.exe dist/x64/shortcut_remover.exe
-	examples/msi/build_msi.sh
+# Packs the programs of the architectures given: with SIGN_PFX (a PKCS#12 file)
+# and SIGN_PASSWORD set, each program is signed before it is packed and each
+# package and setup after (scripts/sign.sh); without them nothing is signed.
+define pack
+	scripts/sign.sh $(foreach arch,$(1),dist/$(arch)/shortcut_installer.exe dist/$(arch)/shortcut_remover.exe)
+	MSI_ARCHES="$(1)" examples/msi/build_msi.sh
 	examples/nsis/build_nsis.sh
+endef
+
+msi: deliverables tested
+	$(call pack,x86 x64)
 
 shipped: deliverables
-	scripts/sign.sh dist/x86/shortcut_installer.exe dist/x86/shortcut_remover.exe
-	MSI_ARCHES=x86 examples/msi/build_msi.sh
-	examples/nsis/build_nsis.sh
+	$(call pack,x86)
 
 test:
 	scripts/test.sh
