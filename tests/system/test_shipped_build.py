@@ -11,7 +11,7 @@ import subprocess
 
 import pytest
 
-from conftest import MACHINE, REPO, to_windows
+from conftest import INSTALLER, MACHINE, REMOVER, REPO, to_windows
 from test_msi_package import SamplePackage, assert_sample_installed
 
 SHIPPED = ("dist/x86/shortcut_installer.exe", "dist/x86/shortcut_remover.exe",
@@ -94,6 +94,10 @@ def test_signed_build_verifies_and_installs(clones, tmp_path):
     try:
         package.msiexec("/i")
         assert_sample_installed(package.root, MACHINE)
+        # The programs were signed before they were packed.
+        for program in (INSTALLER, REMOVER):
+            assert (package.root / "NIMBA/bin/winx64/setup" / program).read_bytes() == \
+                (first / "dist/x86" / program).read_bytes()
         package.msiexec("/x")
     finally:
         package.uninstall_left_over()
