@@ -1,7 +1,11 @@
-// bench_runner.exe <pairs> <bench folder> <dist folder>
-// Times the deliverables inside Wine against floors of our own, as a user's
-// machine runs them: the desktop kept up by a window-owning helper, each figure
-// timed in interleaved pairs with its baseline, medians of the pairs' ratios.
+// bench_runner.exe <pairs> <bench folder> <dist folder> <build>
+// Times one build's deliverables inside Wine against floors of our own of the
+// same build, as a user's machine runs them: the desktop kept up by a
+// window-owning helper, each figure timed in rounds with its baselines, in an
+// order drawn at random for every round (so that no figure pays for the exit
+// of the one before it more often than another), medians of the rounds'
+// ratios with their spread (the middle half of the rounds: [lower quartile,
+// upper quartile]).
 // The bench folder holds bin\ (the bench programs) and the suites suite-1k,
 // suite-1m, suite-1g and suite-1g-nokey, each with the programs four levels
 // below its root (a\b\c\d).
@@ -12,6 +16,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -20,6 +26,7 @@ namespace {
 std::wstring gBench;
 std::wstring gDist;
 std::wstring gWorkFloor;
+std::mt19937 gOrder;
 
 double nowMs()
 {
@@ -72,11 +79,29 @@ void untimed(const std::wstring& commandLine)
     Sleep(kSettleMs);
 }
 
-double median(std::vector<double> values)
+// The value below which `fraction` of the values lie (linear between ranks).
+double quantile(std::vector<double> values, double fraction)
 {
     std::sort(values.begin(), values.end());
-    const size_t middle = values.size() / 2;
-    return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+    const double rank = fraction * static_cast<double>(values.size() - 1);
+    const size_t below = static_cast<size_t>(rank);
+    const size_t above = std::min(below + 1, values.size() - 1);
+    return values[below] + (values[above] - values[below]) * (rank - static_cast<double>(below));
+}
+
+double median(const std::vector<double>& values)
+{
+    return quantile(values, 0.5);
+}
+
+// A ratio as the table shows it: median and the middle half of the rounds.
+struct Spread {
+    double median, lower, upper;
+};
+
+Spread spread(const std::vector<double>& values)
+{
+    return {quantile(values, 0.5), quantile(values, 0.25), quantile(values, 0.75)};
 }
 
 std::wstring quoted(const std::wstring& path)
@@ -136,32 +161,30 @@ struct Figure {
     std::vector<std::vector<double>> ratios;
 };
 
-// Runs `pairs` rounds of the measured command and its baselines, alternating
-// which goes first; `between` runs untimed after each measured run.
+// Runs `pairs` rounds of the measured command and its baselines, each round in
+// an order of its own drawn at random; `between` runs untimed after each
+// measured run.
 Figure measure(int pairs, const std::wstring& measured, const std::vector<std::wstring>& baselines,
                std::vector<std::vector<double>>* baselineMs, const std::function<void()>& between = {})
 {
     Figure figure;
     figure.ratios.resize(baselines.size());
     baselineMs->assign(baselines.size(), {});
+    // 0 is the measured command, i + 1 baseline i.
+    std::vector<size_t> order(baselines.size() + 1);
     for (int round = 0; round < pairs; ++round) {
         std::vector<double> base(baselines.size());
         double own = 0;
-        auto runBaselines = [&] {
-            for (size_t i = 0; i < baselines.size(); ++i)
-                base[i] = timedBaseline(baselines[i]);
-        };
-        auto runMeasured = [&] {
-            own = timed(measured);
-            if (between)
-                between();
-        };
-        if (round % 2 == 0) {
-            runBaselines();
-            runMeasured();
-        } else {
-            runMeasured();
-            runBaselines();
+        std::iota(order.begin(), order.end(), size_t{0});
+        std::shuffle(order.begin(), order.end(), gOrder);
+        for (size_t each : order) {
+            if (each == 0) {
+                own = timed(measured);
+                if (between)
+                    between();
+            } else {
+                base[each - 1] = timedBaseline(baselines[each - 1]);
+            }
         }
         figure.ms.push_back(own);
         for (size_t i = 0; i < baselines.size(); ++i) {
@@ -172,13 +195,14 @@ Figure measure(int pairs, const std::wstring& measured, const std::vector<std::w
     return figure;
 }
 
-void row(const wchar_t* name, double ms, const wchar_t* baseline = nullptr, double ratio = 0,
+void row(const wchar_t* name, double ms, const wchar_t* baseline = nullptr, Spread ratio = {},
          const wchar_t* note = L"")
 {
     if (baseline == nullptr)
         wprintf(L"%-44ls %9.1f\n", name, ms);
     else
-        wprintf(L"%-44ls %9.1f   %-24ls %6.2fx%ls\n", name, ms, baseline, ratio, note);
+        wprintf(L"%-44ls %9.1f   %-24ls %6.2fx [%.2f, %.2f]%ls\n", name, ms, baseline, ratio.median, ratio.lower,
+                ratio.upper, note);
     fflush(stdout);
 }
 
@@ -194,13 +218,16 @@ long long fileSize(const std::wstring& path)
 
 int wmain(int argc, wchar_t** argv)
 {
-    if (argc < 4) {
-        fwprintf(stderr, L"usage: bench_runner.exe <pairs> <bench folder> <dist folder>\n");
+    if (argc < 5) {
+        fwprintf(stderr, L"usage: bench_runner.exe <pairs> <bench folder> <dist folder> <build: x86 or x64>\n");
         return 2;
     }
     const int pairs = std::max(10, _wtoi(argv[1]));
     gBench = argv[2];
     gDist = argv[3];
+    const std::wstring build = argv[4];
+    const unsigned seed = std::random_device{}();
+    gOrder.seed(seed);
 
     HANDLE keeper = start(benchProgram(L"desktop_keeper.exe"));
     for (int wait = 0; wait < 100 && FindWindowW(L"NimbaBenchDesktopKeeper", nullptr) == nullptr; ++wait)
@@ -213,7 +240,9 @@ int wmain(int argc, wchar_t** argv)
     for (const std::wstring& warm : {empty, work, installer(L"suite-1k"), remover(L"suite-1k")})
         untimed(warm);
 
-    wprintf(L"Cost of a run under Wine: medians of %d interleaved pairs, the desktop kept up\n\n", pairs);
+    wprintf(L"Cost of a run of the %ls build under Wine: medians of %d rounds in random order (seed %u),\n"
+            L"ratios with [lower, upper quartile], the desktop kept up\n\n",
+            build.c_str(), pairs, seed);
     wprintf(L"%-44ls %9ls   %-24ls %7ls\n", L"figure", L"ms", L"baseline", L"ratio");
 
     std::vector<std::vector<double>> floorMs;
@@ -233,13 +262,13 @@ int wmain(int argc, wchar_t** argv)
     for (size_t i = 0; i < floorMs[0].size(); ++i)
         workRatios.push_back(floorMs[1][i] / floorMs[0][i]);
     row(L"empty program (the floor)", emptyMs);
-    row(L"work floor (the same platform work)", workMs, L"empty program", median(workRatios));
-    const double installWork = median(install.ratios[1]);
-    const double installEmpty = median(install.ratios[0]);
+    row(L"work floor (the same platform work)", workMs, L"empty program", spread(workRatios));
+    const Spread installWork = spread(install.ratios[1]);
+    const Spread installEmpty = spread(install.ratios[0]);
     row(L"installer -INSTALL", median(install.ms), L"work floor", installWork);
     row(L"", median(install.ms), L"empty program", installEmpty);
-    row(L"remover (each after an install)", median(removal.ms), L"work floor", median(removal.ratios[1]));
-    row(L"", median(removal.ms), L"empty program", median(removal.ratios[0]));
+    row(L"remover (each after an install)", median(removal.ms), L"work floor", spread(removal.ratios[1]));
+    row(L"", median(removal.ms), L"empty program", spread(removal.ratios[0]));
 
     wprintf(L"\n");
     const std::wstring base = installer(L"suite-1k");
@@ -257,12 +286,12 @@ int wmain(int argc, wchar_t** argv)
         Figure figure = measure(pairs, installer(each.suite), {base}, &oneKbMs);
         untimed(remover(each.suite));
         untimed(remover(L"suite-1k"));
-        const double ratio = median(figure.ratios[0]);
+        const Spread ratio = spread(figure.ratios[0]);
         wchar_t note[64];
         swprintf(note, 64, L"   (1 KB: %.1f ms)", median(oneKbMs[0]));
         row(each.name, median(figure.ms), L"relinfo.xml 1 KB", ratio, note);
         if (wcsstr(each.name, L"key at start") != nullptr)
-            largestRatio = ratio;
+            largestRatio = ratio.median;
     }
 
     wprintf(L"\n");
@@ -285,7 +314,8 @@ int wmain(int argc, wchar_t** argv)
         wchar_t note[64];
         swprintf(name, 64, L"installer, %d hung window%ls", windows, windows == 1 ? L"" : L"s");
         swprintf(note, 64, L"   (+%.0f ms)", ms - zeroHung);
-        row(name, ms, L"0 hung windows", ms / zeroHung, note);
+        const Spread own = spread(figure.ms);
+        row(name, ms, L"0 hung windows", {own.median / zeroHung, own.lower / zeroHung, own.upper / zeroHung}, note);
     }
 
     wprintf(L"\n");
@@ -300,8 +330,10 @@ int wmain(int argc, wchar_t** argv)
         }
     }
 
-    wprintf(L"\ninstaller %.2fx work floor, %.1fx empty; i686 %.0f KiB / %.0f KiB; 1 GiB relinfo %.1fx 1 KB\n",
-            installWork, installEmpty, static_cast<double>(sizes[0][0]) / 1024,
+    wprintf(L"\n%ls: installer %.2fx work floor [%.2f, %.2f], %.1fx empty [%.1f, %.1f]; i686 %.0f KiB / %.0f KiB; "
+            L"1 GiB relinfo %.1fx 1 KB\n",
+            build.c_str(), installWork.median, installWork.lower, installWork.upper, installEmpty.median,
+            installEmpty.lower, installEmpty.upper, static_cast<double>(sizes[0][0]) / 1024,
             static_cast<double>(sizes[0][1]) / 1024, largestRatio);
 
     TerminateProcess(keeper, 0);

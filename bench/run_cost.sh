@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # What an installer and a remover run cost under Wine, as ratios to floors of
 # our own measured in the same run, and the size of each executable. Prints
-# one table; its last line is a one-line summary. Not part of the tests.
-#   bench/run_cost.sh [pairs]      default 20 interleaved pairs a figure (at least 10)
+# one table for each build, the shipped one (x86) first, each ending in a
+# one-line summary. Not part of the tests.
+#   bench/run_cost.sh [rounds] [builds]   default 20 rounds a figure (at least 10), "x86 x64"
 set -euo pipefail
 cd "$(dirname "$0")/.."
 pairs=${1:-20}
+builds=${2:-x86 x64}
 
 scripts/bootstrap.sh
 make --no-print-directory all >/dev/null
@@ -14,18 +16,13 @@ trap 'scripts/wine_prefix.sh stop; rm -rf "$WINEPREFIX/drive_c/bench"' EXIT
 scripts/wine_prefix.sh fresh
 
 bench="$WINEPREFIX/drive_c/bench"
-rm -rf "$bench"
-mkdir -p "$bench/bin"
-for program in empty_program work_floor desktop_keeper hung_windows; do
-  cp "build/x64/bench/$program.exe" "$bench/bin/"
-done
 
 # A suite tree with the programs four levels below its root; $2 writes its relinfo.xml.
 make_suite() {
   local root="$bench/$1"
   mkdir -p "$root/a/b/c/d" "$root/commonfiles/globalsettings" "$root/NIMBA/gui/en-us/toolbars" \
     "$root/commonfiles/CAD/bin/winx64"
-  cp dist/x64/shortcut_installer.exe dist/x64/shortcut_remover.exe "$root/a/b/c/d/"
+  cp "dist/$build/shortcut_installer.exe" "dist/$build/shortcut_remover.exe" "$root/a/b/c/d/"
   : >"$root/commonfiles/CAD/bin/winx64/Qel.CadInt.CADConfigUtilityGUI.exe"
   /usr/bin/python3 - "$root/commonfiles/globalsettings/relinfo.xml" "$2" <<'PY'
 import sys
@@ -49,6 +46,15 @@ with open(path, "wb") as out:
         out.write(keys + filler * ((sizes[kind] - len(keys)) // len(filler)))
 PY
 }
-for kind in 1k 1m 1g 1g-nokey; do make_suite "suite-$kind" "$kind"; done
-
-"$WINE" build/x64/bench/bench_runner.exe "$pairs" 'C:\bench' "Z:$(pwd | tr / '\\')\\dist" </dev/null 2>&1 | sed -u "s/\r$//"
+# Each build is timed against floors of its own build, one build after the other.
+for build in $builds; do
+  rm -rf "$bench"
+  mkdir -p "$bench/bin"
+  for program in empty_program work_floor desktop_keeper hung_windows; do
+    cp "build/$build/bench/$program.exe" "$bench/bin/"
+  done
+  for kind in 1k 1m 1g 1g-nokey; do make_suite "suite-$kind" "$kind"; done
+  "$WINE" build/x64/bench/bench_runner.exe "$pairs" 'C:\bench' "Z:$(pwd | tr / '\\')\\dist" "$build" </dev/null 2>&1 |
+    sed -u "s/\r$//"
+  echo
+done

@@ -10,6 +10,7 @@ packages=(
   googletest
   liblnk-utils python3-pefile python3-pytest
   wixl msitools nsis
+  osslsigncode openssl
   locales
 )
 # The shipped programs are 32-bit: Wine's 32-bit side runs them.

@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """Draws the programs' icon (a shortcut arrow on a blue tile) at 16, 32 and
-48 pixels and writes it as one .ico file: 32-bit DIB images for the small
-sizes, a compressed PNG image for the largest (Windows Vista and later read
-PNG images in icons, and it is most of the icon's bytes)."""
+48 pixels and writes it as one .ico file: a 32-bit DIB image for the 16-pixel
+size, which every loader reads, and compressed PNG images for 32 and 48 pixels
+(Windows Vista and later read PNG images in icons; as DIBs they would be most
+of the programs' bytes)."""
 import struct
 import sys
 import zlib
 
 SIZES = (16, 32, 48)
+PNG_FROM = 32  # this size and larger are stored as PNG
 
 
 def pixel(x, y, size):
@@ -51,7 +53,7 @@ def png(size):
 
 
 def main(path):
-    images = [png(size) if size == max(SIZES) else dib(size) for size in SIZES]
+    images = [png(size) if size >= PNG_FROM else dib(size) for size in SIZES]
     out = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
     for size, image in zip(SIZES, images):

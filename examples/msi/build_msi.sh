@@ -7,17 +7,30 @@
 #   dist/x86/nimba_sample_suite_peruser.msi   the same, per user
 #   dist/x64/nimba_sample_suite{,_peruser}.msi   from the 64-bit build, which Wine runs here
 # Another build (the system tests build two revisions this way):
-#   MSI_VERSION  product version, higher for every build shipped   default 18.1.1 (R1)
+#   MSI_VERSION  product version, higher for every build shipped   default the file VERSION
 #   MSI_RELINFO  the relinfo.xml to ship                            default the one here
 #   MSI_ARCHES   architectures                                      default "x86 x64"
 #   MSI_OUT      folder for <arch>/<package>.msi                    default dist
+# A package is a function of its inputs: its files carry the time
+# SOURCE_DATE_EPOCH (default: the last commit's), its ProductCode and package
+# code are derived from everything that goes into it, its summary dates are
+# pinned. With SIGN_PFX set each package is signed last (scripts/sign.sh).
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
-dist="$(cd "$here/../.." && pwd)/dist"
-version="${MSI_VERSION:-18.1.1}"
-# wixl takes sources only relative to the .wxs file.
-relinfo="$(realpath --relative-to="$here" "${MSI_RELINFO:-$here/relinfo.xml}")"
+repo="$(cd "$here/../.." && pwd)"
+dist="$repo/dist"
+version="${MSI_VERSION:-$(head -n1 "$repo/VERSION")}"
+relinfo="$(realpath "${MSI_RELINFO:-$here/relinfo.xml}")"
 out="${MSI_OUT:-$dist}"
+epoch="${SOURCE_DATE_EPOCH:-$(git -C "$repo" log -1 --format=%ct 2>/dev/null || stat -c %Y "$repo/VERSION")}"
+# The sample's own programs carry it as their PE timestamp too.
+export SOURCE_DATE_EPOCH="$epoch"
+tools=(/usr/bin/python3 "$here/package_tools.py")
+# The programs, each under its File table key: versioned files, which Windows
+# Installer replaces by version and for which it keeps no hash.
+programs="ShortcutInstallerExe=shortcut_installer.exe ShortcutRemoverExe=shortcut_remover.exe"
+stage="$(mktemp -d)"
+trap 'rm -rf "$stage"' EXIT
 
 # What build_msi.sh checks in every package (examples/msi/README.md says why).
 # Sequence numbers, as wixl must write them: the old revision removed inside
@@ -180,9 +193,18 @@ for arch in ${MSI_ARCHES:-x86 x64}; do
     name=nimba_sample_suite
     [ "$scope" = perUser ] && name+=_peruser
     package="$out/$arch/$name.msi"
-    wixl -a "$arch" -D Arch="$arch" -D Scope="$scope" -D Bin="../../dist/$arch" -D Wixl=yes \
-      -D SampleBin="$(realpath --relative-to="$here" "$sample_bin")" \
-      -D Version="$version" -D RelInfo="$relinfo" -o "$package" "$here/nimba_sample_suite.wxs"
+    # wixl takes sources only relative to the .wxs file, and packs each file
+    # with its time: a copy of every input, all of one time.
+    rm -rf "$stage/in"
+    mkdir -p "$stage/in/bin" "$stage/in/sample"
+    cp "$here/nimba_sample_suite.wxs" "$here/tlbrlist182.qel" "$stage/in/"
+    cp "$relinfo" "$stage/in/relinfo.xml"
+    cp "$dist/$arch/shortcut_installer.exe" "$dist/$arch/shortcut_remover.exe" "$stage/in/bin/"
+    cp "$sample_bin/uninstall.exe" "$sample_bin/suite_program.exe" "$sample_bin/token_check.dll" "$stage/in/sample/"
+    find "$stage/in" -exec touch -h -d "@$epoch" {} +
+    defines=(-D Arch="$arch" -D Scope="$scope" -D Bin=bin -D Wixl=yes -D SampleBin=sample -D Version="$version"
+             -D RelInfo=relinfo.xml)
+    wixl -a "$arch" "${defines[@]}" -o "$package" "$stage/in/nimba_sample_suite.wxs"
     complete_package "$package" "$scope"
     expected=$(echo $(expected_sequence "$scope"))
     check "$package" "sequence numbers" "$expected" \
@@ -200,10 +222,36 @@ for arch in ${MSI_ARCHES:-x86 x64}; do
       check_token_check "$package"
     fi
     component_ids+=($(columns "$package" Component ComponentId))
+    # wixl leaves a program's version out of the File table and hashes it
+    # like a data file.
+    file_versions=""
+    for entry in $programs; do
+      file_version=$("${tools[@]}" file-version "$stage/in/bin/${entry#*=}")
+      msibuild "$package" -q "UPDATE File SET Version = '$file_version', Language = '1033' WHERE File = '${entry%%=*}'" \
+        -q "DELETE FROM MsiFileHash WHERE File_ = '${entry%%=*}'"
+      file_versions+="${file_versions:+ }${entry%%=*}=$file_version"
+    done
+    check "$package" "program versions" "$file_versions" "$(table_values "$package" File 5 $(names "$programs"))"
+    check "$package" "program hashes" "$(names "$programs" | sed 's/[^ ]*/&=/g')" \
+      "$(table_values "$package" MsiFileHash 3 $(names "$programs"))"
+    # The codes: from every input's bytes and name and every value given to wixl.
+    inputs=$(cd "$stage/in" && find . -type f | LC_ALL=C sort)
+    codes=($(cd "$stage/in" && "${tools[@]}" codes $inputs "$here/build_msi.sh" "$here/package_tools.py" \
+      -- $inputs "arch=$arch" "${defines[@]}"))
+    random_code=$(table_values "$package" Property 2 ProductCode)
+    msibuild "$package" -q "UPDATE Property SET Value = '${codes[0]}' WHERE Property = 'ProductCode'"
+    summary=$(msiinfo suminfo "$package")
+    msibuild "$package" -s "$(sed -n 's/^Subject: //p' <<<"$summary")" "$(sed -n 's/^Author: //p' <<<"$summary")" \
+      "$(sed -n 's/^Template: //p' <<<"$summary")" "${codes[1]}"
+    "${tools[@]}" overwrite-string "$package" "${random_code#ProductCode=}" "${codes[0]}"
+    "${tools[@]}" pin-dates "$package" "$epoch"
+    check "$package" "product code" "ProductCode=${codes[0]}" "$(table_values "$package" Property 2 ProductCode)"
+    check "$package" "package code" "${codes[1]}" "$(msiinfo suminfo "$package" | sed -n 's/^Revision number (UUID): //p')"
     check "$package" "product version" "ProductVersion=$version" \
       "$(table_values "$package" Property 2 ProductVersion)"
     template=$(msiinfo suminfo "$package" | sed -n 's/^Template: //p')
     check "$package" "platform" "$([ "$arch" = x64 ] && echo x64 || echo Intel);1033" "$template"
+    "$repo/scripts/sign.sh" "$package"
     echo "$package"
   done
 done

@@ -1,12 +1,14 @@
 """The shipped 32-bit programs as Windows loads them: machine, subsystem,
-imports, manifest and icon (read with pefile, no Wine needed)."""
+imports, manifest, icon and size; and what both builds' programs tell Windows
+Installer, Explorer and Remote Desktop hosts: version resource and header
+flags (read with pefile, no Wine needed)."""
 
 import struct
 
 import pefile
 import pytest
 
-from conftest import DIST_X64, DIST_X86, INSTALLER, REMOVER
+from conftest import DIST, DIST_X64, DIST_X86, INSTALLER, REMOVER, REPO
 
 PROGRAMS = (INSTALLER, REMOVER)
 RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_MANIFEST = 3, 5, 6, 14, 24
@@ -18,6 +20,30 @@ pytestmark = pytest.mark.no_prefix
 
 VISTA_ID = "{e2011457-1546-43c5-a5fe-008deee3d3f0}"
 WINDOWS7_ID = "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}"
+
+
+# The release number's one source.
+VERSION = (REPO / "VERSION").read_text().split()[0]
+BUILDS = [(arch, program) for arch in DIST for program in PROGRAMS]
+US_ENGLISH_UNICODE = (0x0409, 1200)
+VERSION_STRINGS = ("CompanyName", "FileDescription", "FileVersion", "InternalName", "LegalCopyright",
+                   "OriginalFilename", "ProductName", "ProductVersion")
+# Header flags every program must carry, by build: relocatable (ASLR), no
+# execution from data pages (DEP), and TERMINAL_SERVER_AWARE, without which a
+# Remote Desktop host runs it under its compatibility layer.
+DLL_CHARACTERISTICS = {
+    "x86": ("DYNAMIC_BASE", "NX_COMPAT", "TERMINAL_SERVER_AWARE"),
+    "x64": ("DYNAMIC_BASE", "NX_COMPAT", "TERMINAL_SERVER_AWARE", "HIGH_ENTROPY_VA"),
+}
+SHIPPED_SIZE_LIMIT = 32 * 1024
+
+
+@pytest.fixture(scope="module", params=BUILDS, ids=lambda build: f"{build[0]}-{build[1]}")
+def build(request):
+    arch, program = request.param
+    pe = pefile.PE(str(DIST[arch] / program))
+    yield arch, program, pe
+    pe.close()
 
 
 @pytest.fixture(scope="module", params=PROGRAMS)
@@ -98,3 +124,36 @@ def test_tested_builds_are_64_bit(program):
         assert pe.OPTIONAL_HEADER.Subsystem == pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"]
     finally:
         pe.close()
+
+
+def test_version_resource_names_the_file_and_the_release(build):
+    arch, program, pe = build
+    blocks = {info.Key: info for info in pe.FileInfo[0]}
+    translations = [tuple(int(half, 16) for half in var.entry[b"Translation"].split())
+                    for var in blocks[b"VarFileInfo"].Var]
+    assert translations == [US_ENGLISH_UNICODE]
+    tables = {table.LangID: table.entries for table in blocks[b"StringFileInfo"].StringTable}
+    assert list(tables) == [b"%04x%04x" % US_ENGLISH_UNICODE]
+    strings = {key.decode(): value.decode() for key, value in tables[b"040904b0"].items()}
+    assert sorted(strings) == sorted(VERSION_STRINGS)
+    assert all(strings.values()), strings
+    assert (strings["OriginalFilename"], strings["InternalName"]) == (program, program.removesuffix(".exe"))
+    assert (strings["FileVersion"], strings["ProductVersion"]) == (VERSION, VERSION)
+    # Windows Installer compares the fixed numbers, not the strings.
+    fixed = pe.VS_FIXEDFILEINFO[0]
+    numbers = [int(part) for part in VERSION.split(".")] + [0] * (4 - len(VERSION.split(".")))
+    for ms, ls in ((fixed.FileVersionMS, fixed.FileVersionLS), (fixed.ProductVersionMS, fixed.ProductVersionLS)):
+        assert [ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF] == numbers
+
+
+def test_header_flags(build):
+    arch, _, pe = build
+    missing = [flag for flag in DLL_CHARACTERISTICS[arch]
+               if not pe.OPTIONAL_HEADER.DllCharacteristics & pefile.DLL_CHARACTERISTICS[
+                   f"IMAGE_DLLCHARACTERISTICS_{flag}"]]
+    assert missing == []
+
+
+def test_shipped_program_fits_in_32_kib(deliverable):
+    # Unsigned; a signature adds about 2 KB as an overlay.
+    assert len(deliverable.__data__) <= SHIPPED_SIZE_LIMIT
