@@ -7,8 +7,8 @@ import time
 
 import pytest
 
-from conftest import (MACHINE, REPO, USER, drive_c_tree, expected_env, product_env, programs_folder, run,
-                      to_windows, tree, wine)
+from conftest import (DRIVE_C, MACHINE, REPO, USER, drive_c_tree, expected_env, product_env, programs_folder,
+                      run, temp_folder, to_windows, tree, wine)
 from test_msi_package import FOLDER_NAME, PRODUCT, REVISION, assert_sample_installed, install_place, menu_tree
 
 SETUPS = {MACHINE: REPO / "dist/x86/nimba_sample_suite_setup.exe",
@@ -22,8 +22,13 @@ UNINSTALL_KEYS = {
 }
 # Started without _?=, an NSIS uninstaller runs from a copy of itself in the
 # user's Temp folder, which Windows deletes at the next restart (PendingFileRenameOperations).
-UNINSTALLER_COPY = re.compile(r"users/[^/]+/Temp/~nsu[^/]*\.tmp(/.*)?$")
+UNINSTALLER_COPY = re.compile(r"~nsu[^/]*\.tmp(/.*)?$")
 UNINSTALL_TIMEOUT = 60
+
+
+def is_uninstaller_copy(path):
+    temp = temp_folder().relative_to(DRIVE_C).as_posix() + "/"
+    return path.startswith(temp) and UNINSTALLER_COPY.match(path[len(temp):]) is not None
 
 
 class SampleSetup:
@@ -89,7 +94,7 @@ def test_setup_runs_installer_after_copying_and_uninstaller_runs_remover_before_
 
     # Tree, toolbar list, shortcuts, their folders and the Add/Remove Programs entry
     # gone; NIMBA_SYSDIR is shared with other releases and stays.
-    changed = {p for p in drive_c_tree() ^ before if not UNINSTALLER_COPY.match(p)}
+    changed = {p for p in drive_c_tree() ^ before if not is_uninstaller_copy(p)}
     assert changed - setup.shared_folders == set()
     assert product_env() == {setup.scope: {"NIMBA_SYSDIR": "winx64"}, other: {}}
     assert setup.registered_version() is None
@@ -111,6 +116,6 @@ def test_setup_over_older_revision_leaves_only_new_revision(nsis_setup):
 
     setup.uninstall()
 
-    changed = {p for p in drive_c_tree() ^ before if not UNINSTALLER_COPY.match(p)}
+    changed = {p for p in drive_c_tree() ^ before if not is_uninstaller_copy(p)}
     assert changed == set()
     assert product_env()[MACHINE] == {"NIMBA_SYSDIR": "winx64"}
