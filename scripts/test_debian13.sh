@@ -29,9 +29,9 @@ root="$run/root"
 
 # The mirror this machine already uses (deb822 .sources or one-line lists).
 configured_uri() {  # $1: pattern the archive's path ends with
-  cat /etc/apt/sources.list.d/*.sources /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null |
+  { cat /etc/apt/sources.list.d/*.sources /etc/apt/sources.list /etc/apt/sources.list.d/*.list 2>/dev/null || true; } |
     grep -oE "(URIs:[[:space:]]*|^deb[[:space:]]+(\[[^]]*\][[:space:]]+)?)https?://[^[:space:]]+$1/?([[:space:]]|$)" |
-    grep -oE "https?://[^[:space:]]+" | sed 's:/$::' | head -n1
+    grep -oE "https?://[^[:space:]]+" | sed 's:/$::' | head -n1 || true
 }
 mirror="$(configured_uri /debian)"
 security="$(configured_uri /debian-security)"
