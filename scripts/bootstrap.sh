@@ -6,6 +6,10 @@ set -euo pipefail
 packages=(
   cmake make python3
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
+  # MinGW's ar and ranlib index link-time-optimised objects through the LTO
+  # plugin in /usr/lib/bfd-plugins, which only the native gcc package installs
+  # (a minimal Debian 13 lacks it, and the programs then fail to link).
+  gcc
   wine wine64
   googletest
   liblnk-utils python3-pefile python3-pytest

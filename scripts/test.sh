@@ -2,8 +2,13 @@
 # Builds everything and runs every test: the unit tests of both builds under
 # Wine (CTest; x86, the one that ships, then x64), then the black-box system
 # tests against both builds' programs and the deliverables' PE checks (pytest).
+#   scripts/test.sh --debian13   the same on a fresh Debian 13 in a chroot (scripts/test_debian13.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+if [ "${1:-}" = --debian13 ]; then
+  shift
+  exec scripts/test_debian13.sh "$@"
+fi
 
 scripts/bootstrap.sh
 make --no-print-directory all

@@ -2,13 +2,14 @@
 
 The programs run under the prefix named by WINEPREFIX (scripts/wine_env.sh,
 scripts/wine_prefix.sh fresh). Everything is judged from outside Wine: files
-in drive_c, `lnkinfo` for shortcuts, `reg export`/`reg query` for the
+in drive_c, the shortcut files' own bytes, `reg export`/`reg query` for the
 environment keys.
 Each test gets its own installation tree under C:\\st\\ and its own Start Menu
 folder name; the clean-state fixture puts the shared prefix back afterwards.
 """
 
 import dataclasses
+import functools
 import os
 import re
 import secrets
@@ -95,6 +96,12 @@ def prefix_user_name():
         if candidate in names:
             return candidate
     raise RuntimeError(f"cannot tell the prefix's user among {names}")
+
+
+@functools.cache
+def temp_folder():
+    """The prefix user's Temp folder as programs see it (%TEMP%); Wine versions place it differently."""
+    return to_linux(wine_tool("cmd", "/c", "echo %TEMP%").stdout.decode().strip())
 
 
 def programs_folder(scope):
@@ -235,27 +242,54 @@ class Shortcut:
     show_command: int
 
 
-LNKINFO_FIELDS = {
-    "Local path": "local_path",
-    "Description": "description",
-    "Working directory": "working_directory",
-    "Command line arguments": "arguments",
-    "Icon location": "icon_location",
-    "Icon index": "icon_index",
-}
+# Shell link file layout (the documented .lnk format): the header's flags say
+# which parts follow it, in this order.
+HAS_ID_LIST, HAS_LINK_INFO, IS_UNICODE = 0x01, 0x02, 0x80
+STRING_FIELDS = (  # flag of each optional string, in file order
+    (0x04, "description"), (0x08, "relative_path"), (0x10, "working_directory"),
+    (0x20, "arguments"), (0x40, "icon_location"))
 
 
 def read_shortcut(path):
-    done = subprocess.run(["lnkinfo", str(path)], capture_output=True, check=True)
-    fields = dict.fromkeys(LNKINFO_FIELDS.values())
-    for line in done.stdout.decode("utf-8", "replace").splitlines():
-        label, sep, value = line.strip().partition(":")
-        if sep and label.strip() in LNKINFO_FIELDS and fields[LNKINFO_FIELDS[label.strip()]] is None:
-            fields[LNKINFO_FIELDS[label.strip()]] = value[1:] if value.startswith(" ") else value
-    fields["icon_index"] = int(fields["icon_index"]) if fields["icon_index"] is not None else None
-    # lnkinfo 20181227 misreports the show command: read the header's field.
-    fields["show_command"] = struct.unpack_from("<I", Path(path).read_bytes(), 0x3C)[0]
-    return Shortcut(**fields)
+    """The fields of a saved shortcut, read from the file itself: no reader's
+    rendering (quoting, escaping, code page) comes between the bytes and the test."""
+    data = Path(path).read_bytes()
+    flags, = struct.unpack_from("<I", data, 0x14)
+    icon_index, show_command = struct.unpack_from("<iI", data, 0x38)
+    at = 0x4C
+    if flags & HAS_ID_LIST:
+        at += 2 + struct.unpack_from("<H", data, at)[0]
+    local_path = None
+    if flags & HAS_LINK_INFO:
+        size, header_size, info_flags, _, base, _, suffix = struct.unpack_from("<7I", data, at)
+        if info_flags & 1:  # VolumeIDAndLocalBasePath
+            if header_size >= 0x24:
+                base, suffix = struct.unpack_from("<2I", data, at + 0x1C)
+                local_path = _utf16z(data, at + base) + _utf16z(data, at + suffix)
+            else:
+                # Stored in the ANSI code page; read as Windows-1252, the prefix's own.
+                local_path = (data[at + base:data.index(b"\0", at + base)]
+                              + data[at + suffix:data.index(b"\0", at + suffix)]).decode("cp1252", "replace")
+        at += size
+    strings = {}
+    for flag, name in STRING_FIELDS:
+        if flags & flag:
+            count, = struct.unpack_from("<H", data, at)
+            width = 2 if flags & IS_UNICODE else 1
+            raw = data[at + 2:at + 2 + count * width]
+            # Wine counts the terminating null too: the text ends at the first.
+            strings[name] = raw.decode("utf-16-le" if width == 2 else "cp1252", "replace").split("\0")[0]
+            at += 2 + count * width
+    return Shortcut(local_path=local_path, description=strings.get("description"),
+                    working_directory=strings.get("working_directory"), arguments=strings.get("arguments"),
+                    icon_location=strings.get("icon_location"), icon_index=icon_index, show_command=show_command)
+
+
+def _utf16z(data, at):
+    end = at
+    while data[end:end + 2] != b"\0\0":
+        end += 2
+    return data[at:end].decode("utf-16-le")
 
 
 # ---------------------------------------------------------------- registry

@@ -296,7 +296,7 @@ def test_installation_root_outside_the_ascii_range(make_suite, locale, root_name
 
 def test_installation_root_longer_than_520_characters(make_suite, dist):
     if dist == DIST_X86:
-        pytest.skip("Wine's 32-bit side starts no program from a path past MAX_PATH (300 units fail)")
+        pytest.skip("Wine's 32-bit side starts no program from a path of MAX_PATH (260) units or more")
     levels = [f"{i}" + "L" * 99 for i in range(5)]
     base = DRIVE_C / "st" / f"long{next_id()}"
     suite = make_suite(base=base.joinpath(*levels), toolbars=True)

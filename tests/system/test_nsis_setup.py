@@ -9,7 +9,8 @@ import time
 import pytest
 
 from conftest import (DRIVE_C, MACHINE, REPO, TOOLS, USER, apply_env, drive_c_tree, expected_env, product_env,
-                      programs_folder, read_shortcut, run, run_command_line, to_linux, to_windows, tree, wine)
+                      programs_folder, read_shortcut, run, run_command_line, temp_folder, to_linux, to_windows, tree,
+                      wine)
 from test_msi_package import FOLDER_NAME, PRODUCT, REVISION, assert_sample_installed, install_place, menu_tree
 
 SETUPS = {MACHINE: REPO / "dist/x86/nimba_sample_suite_setup.exe",
@@ -23,7 +24,7 @@ UNINSTALL_KEYS = {
 }
 # Started without _?=, an NSIS uninstaller runs from a copy of itself in the
 # user's Temp folder, which Windows deletes at the next restart (PendingFileRenameOperations).
-UNINSTALLER_COPY = re.compile(r"users/[^/]+/Temp/~nsu[^/]*\.tmp(/.*)?$")
+UNINSTALLER_COPY = re.compile(r"~nsu[^/]*\.tmp(/.*)?$")
 UNINSTALL_TIMEOUT = 60
 # Add/Remove Programs and deployment tools compare versions as dotted numbers.
 DOTTED_VERSION = re.compile(r"\d+(\.\d+){1,3}")
@@ -33,6 +34,11 @@ STOPPED, WRONG_ACCOUNT = 2, 3
 FAILING_PROGRAM = TOOLS / "exits_at_once.exe"
 HELPERS = REPO / "dist/x86"
 REMOVER_PLACE = "NIMBA/bin/winx64/setup/shortcut_remover.exe"
+
+
+def is_uninstaller_copy(path):
+    temp = temp_folder().relative_to(DRIVE_C).as_posix() + "/"
+    return path.startswith(temp) and UNINSTALLER_COPY.match(path[len(temp):]) is not None
 
 
 class SampleSetup:
@@ -122,7 +128,7 @@ def test_setup_runs_installer_after_copying_and_uninstaller_runs_remover_before_
 
     # Tree, toolbar list, shortcuts, their folders and the Add/Remove Programs entry
     # gone; NIMBA_SYSDIR is shared with other releases and stays.
-    changed = {p for p in drive_c_tree() ^ before if not UNINSTALLER_COPY.match(p)}
+    changed = {p for p in drive_c_tree() ^ before if not is_uninstaller_copy(p)}
     assert changed - setup.shared_folders == set()
     assert product_env() == {setup.scope: {"NIMBA_SYSDIR": "winx64"}, other: {}}
     assert setup.registered() is None
@@ -147,7 +153,7 @@ def test_setup_over_older_revision_leaves_only_new_revision_and_keeps_language(n
 
     setup.uninstall()
 
-    changed = {p for p in drive_c_tree() ^ before if not UNINSTALLER_COPY.match(p)}
+    changed = {p for p in drive_c_tree() ^ before if not is_uninstaller_copy(p)}
     assert changed == set()
     assert product_env() == {MACHINE: {"NIMBA_SYSDIR": "winx64"}, USER: {}}
 

@@ -25,6 +25,24 @@ int wmain()
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &rawToken))
         return 255;
     UniqueHandle token(rawToken);
+    // Restrict the full token. Wine 10 marks a process started from Linux
+    // "limited" and, when a program's manifest asks for highestAvailable,
+    // swaps a limited token for its linked full one as the program starts,
+    // even a token its caller passed (Windows never does). A token derived
+    // from the full one keeps the program as restricted as we made it. On
+    // Windows an elevated caller holds the full token already.
+    TOKEN_ELEVATION_TYPE elevation = TokenElevationTypeDefault;
+    DWORD size = 0;
+    TOKEN_LINKED_TOKEN linked = {};
+    HANDLE rawFull = nullptr;
+    if (GetTokenInformation(token.get(), TokenElevationType, &elevation, sizeof(elevation), &size) &&
+        elevation == TokenElevationTypeLimited &&
+        GetTokenInformation(token.get(), TokenLinkedToken, &linked, sizeof(linked), &size)) {
+        UniqueHandle linkedToken(linked.LinkedToken);
+        if (DuplicateTokenEx(linkedToken.get(), TOKEN_ALL_ACCESS, nullptr, SecurityImpersonation, TokenPrimary,
+                             &rawFull))
+            token.reset(rawFull);
+    }
 
     SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
     PSID rawSid = nullptr;

@@ -193,19 +193,28 @@ TEST(ReadRegistryString, BoundedAlwaysTerminatedStringsOnly)
 // win7 as a 6.1 server and win2008r2 as a 6.1 workstation. The probe runs
 // from a path of more than 520 code units, which only a start through the
 // Wine loader accepts, and reports its path's size query, a fill call with
-// one unit too few, the fill call, and the path. Wine's 32-bit side starts no
-// program from a path past MAX_PATH (300 units fail, past 512 it crashes), so
-// there the probe runs from a path of 200 units and more.
+// one unit too few, the fill call, and the path. Wine's 32-bit side starts a
+// program from a path of up to 259 units and fails at 260 (MAX_PATH),
+// measured with Wine 8 and Wine 10; much longer paths crash its loader. There
+// the probe runs from a path of exactly 259 units, wherever the Temp folder is.
 TEST(PlatformProbes, ReportedVersionsWithAndWithoutHpcKeyFromLongPath)
 {
     unit::TempFolder temp;
     std::wstring folder = temp.path();
-    const size_t folderLength = sizeof(void*) == 8 ? 520 : 200;
-    for (wchar_t level = L'a'; folder.size() < folderLength; ++level) {
-        folder += L"\\" + std::wstring(100, level);
+    const std::wstring name = L"\\platform_probe.exe";
+    const size_t probeLength = sizeof(void*) == 8 ? 540 : MAX_PATH - 1;
+    ASSERT_LT(folder.size() + name.size(), probeLength);
+    for (wchar_t letter = L'a'; folder.size() + name.size() < probeLength; ++letter) {
+        // Levels of up to 100 units, the last one cut to reach the length exactly.
+        const size_t remaining = probeLength - folder.size() - name.size();
+        size_t level = std::min<size_t>(100, remaining - 1);
+        if (remaining - 1 - level == 1)
+            --level;
+        folder += L"\\" + std::wstring(level, letter);
         ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
     }
-    const std::wstring probe = folder + L"\\platform_probe.exe";
+    const std::wstring probe = folder + name;
+    ASSERT_EQ(probeLength, probe.size());
     ASSERT_TRUE(CopyFileW(unit::toolPath(L"platform_probe").c_str(), probe.c_str(), TRUE));
 
     const std::wstring appDefaults = L"Software\\Wine\\AppDefaults\\platform_probe.exe";
