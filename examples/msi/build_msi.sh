@@ -182,6 +182,8 @@ build_sample_programs() { # arch folder
   # Undecorated export names: Windows Installer calls the entry by its plain name.
   "$target-gcc" -shared -Os -s -D_WIN32_WINNT=0x0601 -Wall -Wextra -Werror -Wl,--kill-at \
     -o "$2/token_check.dll" "$here/token_check.c" -lmsi
+  # Signed like the suite's programs, before wixl packs them.
+  "$repo/scripts/sign.sh" "$2/uninstall.exe" "$2/suite_program.exe" "$2/token_check.dll"
 }
 
 component_ids=()
