@@ -180,7 +180,10 @@ build_sample_programs() { # arch folder
       -o "$2/$program.exe" "$here/$program.c" "$2/sample_programs.o"
   done
   # Undecorated export names: Windows Installer calls the entry by its plain name.
+  # The linker would derive the DLL's preferred base from its output path: a
+  # fixed base keeps the bytes the same wherever it is built (ASLR moves it).
   "$target-gcc" -shared -Os -s -D_WIN32_WINNT=0x0601 -Wall -Wextra -Werror -Wl,--kill-at \
+    -Wl,--disable-auto-image-base \
     -o "$2/token_check.dll" "$here/token_check.c" -lmsi
   # Signed like the suite's programs, before wixl packs them.
   "$repo/scripts/sign.sh" "$2/uninstall.exe" "$2/suite_program.exe" "$2/token_check.dll"

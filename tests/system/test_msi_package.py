@@ -48,7 +48,7 @@ def install_place(scope, program_files="Program Files"):
 
 
 def assert_sample_installed(install_folder, scope):
-    """The sample suite's programs, shortcuts (read with lnkinfo), variables and
+    """The sample suite's programs, shortcuts (read from the .lnk files), variables and
     toolbar list as its setup for `scope` leaves them; nothing in the other scope."""
     other = USER if scope == MACHINE else MACHINE
     root = to_windows(install_folder)
