@@ -102,9 +102,11 @@ complete_package() { # package scope
   msibuild "$package" -q "DELETE FROM Upgrade WHERE ActionProperty = 'NIMBA_REPLACED'"
   msibuild "$package" -q "INSERT INTO Upgrade (UpgradeCode, VersionMin, VersionMax, Attributes, ActionProperty)
     VALUES ('${upgrade[1]}', '${upgrade[2]}', '${upgrade[3]}', 768, 'NIMBA_REPLACED')"
-  msibuild "$package" -q "CREATE TABLE \`Environment\` (\`Environment\` CHAR(72) NOT NULL,
-    \`Name\` CHAR(255) NOT NULL LOCALIZABLE, \`Value\` CHAR(255) LOCALIZABLE, \`Component_\` CHAR(72) NOT NULL
-    PRIMARY KEY \`Environment\`)"
+  # Newer wixl (Debian 13) writes an empty Environment table of its own.
+  msiinfo tables "$package" | tr -d '\r' | grep -qx Environment ||
+    msibuild "$package" -q "CREATE TABLE \`Environment\` (\`Environment\` CHAR(72) NOT NULL,
+      \`Name\` CHAR(255) NOT NULL LOCALIZABLE, \`Value\` CHAR(255) LOCALIZABLE, \`Component_\` CHAR(72) NOT NULL
+      PRIMARY KEY \`Environment\`)"
   local environment
   IFS=$'\t' read -r -a environment <<<"$(expected_environment "$scope")"
   msibuild "$package" -q "INSERT INTO \`Environment\` (\`Environment\`, \`Name\`, \`Value\`, \`Component_\`)
