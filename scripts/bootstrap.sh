@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make python3
+  cmake make python3 git
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   # MinGW's ar and ranlib index link-time-optimised objects through the LTO
   # plugin in /usr/lib/bfd-plugins, which only the native gcc package installs
