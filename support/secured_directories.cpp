@@ -6,8 +6,9 @@
 
 namespace {
 
-// Every right but WRITE_OWNER and SYNCHRONIZE: other users may change the
-// folder and its access list, not take it over.
+// Every right but WRITE_OWNER and SYNCHRONIZE. Without WRITE_OWNER no user
+// becomes the folder's owner, yet WRITE_DAC lets any user grant themselves
+// whatever they like, and DELETE lets them remove or replace the folder.
 const DWORD kEveryoneRights =
     GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE | DELETE | READ_CONTROL | WRITE_DAC | 0x1FFF;
 

@@ -1,6 +1,9 @@
 #pragma once
 
-// Folders that every user may change: one access entry for Everyone.
+// Folders that every user may change: one access entry for Everyone. Such a
+// folder is every user's, not the caller's: with the rights below any user may
+// rewrite its access list, delete it or put another folder or a link in its
+// place. An elevated step must never write, run or delete anything below one.
 
 #include <windows.h>
 
@@ -27,7 +30,8 @@ struct EveryoneFolderSecurity {
 // group. `descriptor` is null when any step failed.
 EveryoneFolderSecurity buildEveryoneFolderSecurity();
 
-// Creates the single folder `path` (no parents) with that security. An
-// existing folder keeps its own; when the security cannot be built no folder
-// is made. Always 0.
+// Creates the single folder `path` (no parents) with that security, so that
+// any user may change it, its access list and what it holds, and delete or
+// replace it. An existing folder keeps its own; when the security cannot be
+// built no folder is made. Always 0.
 int createDirectoryForEveryone(const wchar_t* path);
