@@ -38,8 +38,23 @@ if [ ${#missing[@]} -gt 0 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
   fi
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # A mirror caught mid-sync can fail one index (seen: bookworm-security's
+  # i386 list); the others still serve, so the install is tried all the same.
+  if ! $sudo apt-get update -qq; then
+    echo "apt-get update failed for some index; installing from what it could read" >&2
+  fi
+  apt_install() {
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@" >/dev/null
+  }
+  # Without one architecture's security index, the two architectures' newest
+  # versions differ and the 32-bit side cannot match the 64-bit one: the
+  # release's own suite has both.
+  codename="$(. /etc/os-release && echo "${VERSION_CODENAME:-}")"
+  if ! apt_install "${missing[@]}"; then
+    [ -n "$codename" ] || exit 1
+    echo "Retrying with the packages of $codename itself" >&2
+    apt_install -t "$codename" --allow-downgrades "${missing[@]}"
+  fi
 fi
 
 # Wine's 32-bit loader is a 32-bit Linux program: a kernel without IA32
