@@ -1,6 +1,14 @@
 """shortcut_installer.exe run as the suite's setup runs it, judged from outside Wine."""
 
+import contextlib
+import ctypes
+import ctypes.util
+import os
+import select
 import shutil
+import struct
+import threading
+from pathlib import Path
 
 import pytest
 
@@ -135,6 +143,96 @@ def test_read_only_toolbar_list_stays(make_suite):
     suite.install("-INSTALL")
     assert sorted(p.name for p in suite.toolbar_list.parent.iterdir()) == ["tlbrlist182.qel"]
     assert suite.toolbar_list.read_bytes() == OLD_LIST
+
+
+def contents(folder):
+    """Every entry below `folder` with its bytes (None for a folder or a link), links not followed."""
+    found = {}
+    for entry in tree(folder):
+        path = Path(folder) / entry.rstrip("/")
+        found[entry] = None if entry.endswith("/") or path.is_symlink() else path.read_bytes()
+    return found
+
+
+LIST_FOLDER = "NIMBA/gui/en-us/toolbars"
+
+
+# Another user who may write in the tree swaps a level of the list's folder
+# for a link to a folder of theirs, holding a file of the list's name (a Unix
+# symlink planted from Linux stands in for a junction). The elevated installer
+# writes nothing through it and makes nothing anywhere. A link above the root
+# is the administrator's own: the list is written through it.
+@pytest.mark.parametrize("linked", ["NIMBA", "NIMBA/gui", "NIMBA/gui/en-us", LIST_FOLDER, ""],
+                         ids=["NIMBA", "gui", "en-us", "toolbars", "above-the-root"])
+def test_toolbar_list_is_written_through_no_link_below_the_root(make_suite, linked):
+    outside = DRIVE_C / "st" / f"outside{next_id()}"
+    if not linked:
+        suite = make_suite(base=outside, toolbars=True)
+        root = DRIVE_C / "st" / f"t{next_id()}"
+        root.symlink_to(outside, target_is_directory=True)
+        run(to_windows(root / suite.program_dir.relative_to(outside) / INSTALLER), "-INSTALL").assert_quiet_success()
+        assert suite.toolbar_list.read_bytes() == toolbar_list_bytes(to_windows(root))
+        return
+    suite = make_suite(toolbars=True)
+    theirs = outside / LIST_FOLDER[len(linked):].lstrip("/")
+    theirs.mkdir(parents=True)
+    (theirs / "tlbrlist182.qel").write_bytes(OLD_LIST)
+    shutil.rmtree(suite.root / linked)
+    (suite.root / linked).symlink_to(outside, target_is_directory=True)
+    before, theirs_before = drive_c_tree(), contents(outside)
+    suite.install("-INSTALL")
+    assert contents(outside) == theirs_before
+    assert new_entries_outside(before, drive_c_tree(), programs_folder(MACHINE)) == set()
+
+
+IN_CREATE = 0x100
+_libc = ctypes.CDLL(ctypes.util.find_library("c"), use_errno=True)
+
+
+@contextlib.contextmanager
+def new_files_swapped_for_links(folder, prefix, target):
+    """While the block runs, every file made in `folder` whose name starts with
+    `prefix` is swapped at once for a link to `target`, as another user's
+    program watching the folder would do. Yields the names swapped."""
+    swapped = []
+    descriptor = _libc.inotify_init1(os.O_NONBLOCK)
+    assert descriptor >= 0, os.strerror(ctypes.get_errno())
+    assert _libc.inotify_add_watch(descriptor, os.fsencode(folder), IN_CREATE) >= 0
+    done = threading.Event()
+
+    def watch():
+        while not done.is_set():
+            if not select.select([descriptor], [], [], 0.05)[0]:
+                continue
+            events = os.read(descriptor, 65536)
+            while events:
+                _, _, _, length = struct.unpack_from("iIII", events)
+                name = events[16:16 + length].rstrip(b"\0").decode()
+                events = events[16 + length:]
+                if name.startswith(prefix):
+                    link = Path(folder) / f".swap-{name}"
+                    link.symlink_to(target)
+                    os.rename(link, Path(folder) / name)
+                    swapped.append(name)
+
+    watcher = threading.Thread(target=watch)
+    watcher.start()
+    try:
+        yield swapped
+    finally:
+        done.set()
+        watcher.join()
+        os.close(descriptor)
+
+
+def test_pending_list_swapped_for_a_link_writes_nothing_outside(make_suite):
+    suite = make_suite(toolbars=True)
+    theirs = DRIVE_C / "st" / f"theirs{next_id()}.txt"
+    theirs.write_bytes(b"another user's file")
+    with new_files_swapped_for_links(suite.toolbar_list.parent, "tlb", theirs) as swapped:
+        suite.install("-INSTALL")
+    assert swapped, "the pending file was never seen"
+    assert theirs.read_bytes() == b"another user's file"
 
 
 def test_program_two_levels_below_drive_root_uses_the_drive_root(dist):
