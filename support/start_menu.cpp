@@ -97,6 +97,69 @@ void collapseSeparatorRuns(wchar_t* path)
     *out = L'\0';
 }
 
+// True when `path` is `folder` or lies below it; both in the comparable form.
+bool isSameOrBelow(const wchar_t* path, const wchar_t* folder)
+{
+    const size_t length = wcslen(folder);
+    return length > 0 && wcslen(path) >= length &&
+           CompareStringOrdinal(path, static_cast<int>(length), folder, static_cast<int>(length), TRUE) ==
+               CSTR_EQUAL &&
+           (path[length] == L'\0' || path[length] == L'\\');
+}
+
+// `path` with one backslash between components and none at the end, and the
+// short (8.3) names of its existing part spelt out: "STARTU~1" and "Startup"
+// name one folder.
+wchar_t* allocComparablePath(const wchar_t* path)
+{
+    UniqueString plain(joinStrings(1, path));
+    for (wchar_t* cursor = plain.get(); *cursor != L'\0'; ++cursor) {
+        if (*cursor == L'/')
+            *cursor = L'\\';
+    }
+    collapseSeparatorRuns(plain.get());
+    size_t length = wcslen(plain.get());
+    if (length > 0 && plain[length - 1] == L'\\')
+        plain[--length] = L'\0';
+    if (wcschr(plain.get(), L'~') == nullptr)
+        return plain.release();
+
+    // The longest part that exists has a long form; the rest is new.
+    for (size_t cut = length; cut > 0;) {
+        const wchar_t kept = plain[cut];
+        plain[cut] = L'\0';
+        const DWORD needed = GetLongPathNameW(plain.get(), nullptr, 0);
+        UniqueString longForm(needed > 0 ? new wchar_t[needed] : nullptr);
+        const DWORD written = longForm ? GetLongPathNameW(plain.get(), longForm.get(), needed) : 0;
+        plain[cut] = kept;
+        if (written > 0 && written < needed)
+            return joinStrings(2, longForm.get(), plain.get() + cut);
+        do
+            --cut;
+        while (cut > 0 && plain[cut] != L'\\');
+    }
+    return plain.release();
+}
+
+// Windows starts every shortcut in the all-users and the user's Startup
+// folder at each logon: nothing of the suite's belongs there, and such a folder
+// is no product folder to remove. The folders are the platform's, whatever
+// the language of Windows calls them.
+bool liesInStartupFolder(const wchar_t* path)
+{
+    static const int kStartupFolders[] = {CSIDL_COMMON_STARTUP, CSIDL_STARTUP};
+    UniqueString candidate(allocComparablePath(path));
+    for (int csidl : kStartupFolders) {
+        wchar_t folder[MAX_PATH + 1] = L"";
+        if (!SHGetSpecialFolderPathW(nullptr, folder, csidl, FALSE))
+            continue;
+        UniqueString startup(allocComparablePath(folder));
+        if (isSameOrBelow(candidate.get(), startup.get()))
+            return true;
+    }
+    return false;
+}
+
 // The Programs folder for the caller's privilege into `folder`; empty when
 // the platform cannot say.
 void queryProgramsFolder(wchar_t (&folder)[MAX_PATH + 1])
@@ -134,8 +197,9 @@ wchar_t* allocShortcutPath(const wchar_t* subfolder, const wchar_t* name, const 
                           (suffixed ? 1 + boundedLength(suffix) : 0) + boundedLength(kLinkExtension);
     if (!fitsShellPath(length))
         return nullptr;
-    return joinStrings(7, programs.get(), subfolder, L"\\", name, suffixed ? L" " : nullptr,
-                       suffixed ? suffix : nullptr, kLinkExtension);
+    UniqueString path(joinStrings(7, programs.get(), subfolder, L"\\", name, suffixed ? L" " : nullptr,
+                                  suffixed ? suffix : nullptr, kLinkExtension));
+    return liesInStartupFolder(path.get()) ? nullptr : path.release();
 }
 
 } // namespace
@@ -232,6 +296,8 @@ bool removeFolderBelowPrograms(const wchar_t* subfolder)
     // The shell does not parse an empty component ("Programs\\Help" from an
     // empty or backslash-ended folder name): give it the single-separator form.
     collapseSeparatorRuns(folder.get() + wcslen(programs.get()));
+    if (liesInStartupFolder(folder.get()))
+        return false;
     removeShellFolder(folder.get());
     return !PathFileExistsW(folder.get());
 }

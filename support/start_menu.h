@@ -3,8 +3,10 @@
 // Where the suite's shortcuts live in the Start Menu and how they are named.
 // Every operation returns 0; nothing is created or removed when the Programs
 // folder is unknown, a path part could lead outside it or the shell could not
-// parse it, or the whole path would not fit MAX_PATH (shorter than 260 code
-// units with a shortcut's suffix and extension).
+// parse it, the whole path would not fit MAX_PATH (shorter than 260 code units
+// with a shortcut's suffix and extension), or the path is or lies below the
+// all-users or the user's Startup folder, whose shortcuts Windows starts at
+// every logon.
 
 // The all-users Programs folder for an administrator, the current user's
 // otherwise, by the two-call protocol: with a capacity below the folder's

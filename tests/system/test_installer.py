@@ -360,6 +360,9 @@ LONGEST_VALUE = 32767
     ("Long {id}\\" + "x" * 140 + "\\" + "y" * 150, ""),
     ("Deep {id}\\" + "\\".join(["a"] * 2000), ""),
     ("Deepest {id}" + "\\a" * LONGEST_VALUE, ""),
+    # Windows starts what the Startup folder holds at every logon.
+    ("Startup", ""),
+    ("startup\\Suite {id}", ""),
 ], ids=short_id)
 def test_refused_names_create_nothing(make_suite, folder_name, revision):
     folder_name = folder_name.format(id=next_id())[:LONGEST_VALUE]

@@ -210,13 +210,18 @@ LONG_NAME = "Long {id}\\" + "x" * 140 + "\\" + "y" * 150
     (LONG_NAME, "", [LONG_NAME.replace("\\", "/") + "/Uninstall NIMBA.lnk",
                      LONG_NAME.replace("\\", "/") + "/Utilities/File Association.lnk"]),
     ("Deep {id}\\" + "\\".join(["a"] * 2000), "", []),
+    # The all-users Startup folder, whatever case the name is given in: its
+    # shortcuts are not the suite's, and emptied it must still stay.
+    ("Startup", "", ["{startup}/Uninstall NIMBA.lnk", "{startup}/Utilities/File Association.lnk"]),
+    ("STARTUP\\Suite {id}", "", ["{startup}/Suite {id}/Uninstall NIMBA.lnk"]),
 ], ids=short_id)
 def test_refused_names_remove_nothing(make_suite, folder_name, revision, victims):
     run_id = next_id()
     suite = make_suite(folder_name=folder_name.format(id=run_id), revision=revision)
     programs = programs_folder(MACHINE)
+    startup, = (p.name for p in programs.iterdir() if p.name.lower() == "startup")
     for victim in victims:
-        path = (programs / victim.format(id=run_id)).resolve()
+        path = (programs / victim.format(id=run_id, startup=startup)).resolve()
         if victim.endswith("/"):
             path.mkdir(parents=True)
         else:

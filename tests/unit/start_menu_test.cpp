@@ -289,6 +289,104 @@ TEST_F(StartMenuEscape, RemovesNothingOutsidePrograms)
     EXPECT_TRUE(unit::isFolder(outside + L"\\Utilities"));
 }
 
+// Windows starts what the Startup folders hold at every logon. Which folders
+// those are is the platform's to say: the user's is pointed here at a folder
+// of another name in the Programs folder, as a Windows of another language
+// names it.
+class StartupFolders : public StartMenu {
+protected:
+    void SetUp() override
+    {
+        StartMenu::SetUp();
+        commonStartup = shellFolder(CSIDL_COMMON_STARTUP);
+        ASSERT_EQ(programs, commonStartup.substr(0, programs.size()));
+        commonName = commonStartup.substr(programs.size() + 1);
+        userName = unit::uniqueName(L"nimba_unit_Autostart");
+        userStartup = programs + L"\\" + userName;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, kUserShellFolders, 0,
+                                               KEY_QUERY_VALUE | KEY_SET_VALUE, &shellFolders));
+        saved.resize(32768);
+        DWORD size = static_cast<DWORD>(saved.size() * sizeof(wchar_t));
+        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(shellFolders, L"Startup", nullptr, &savedType,
+                                                  reinterpret_cast<BYTE*>(&saved[0]), &size));
+        saved.resize(size / sizeof(wchar_t));
+        redirected = true;
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(shellFolders, L"Startup", 0, REG_EXPAND_SZ,
+                                                reinterpret_cast<const BYTE*>(userStartup.c_str()),
+                                                static_cast<DWORD>((userStartup.size() + 1) * sizeof(wchar_t))));
+        ASSERT_TRUE(CreateDirectoryW(userStartup.c_str(), nullptr));
+        ASSERT_EQ(userStartup, shellFolder(CSIDL_STARTUP));
+        ASSERT_TRUE(unit::folderEntries(commonStartup).empty());
+    }
+    void TearDown() override
+    {
+        if (redirected)
+            RegSetValueExW(shellFolders, L"Startup", 0, savedType, reinterpret_cast<const BYTE*>(saved.data()),
+                           static_cast<DWORD>(saved.size() * sizeof(wchar_t)));
+        if (shellFolders != nullptr)
+            RegCloseKey(shellFolders);
+        unit::removeTree(userStartup);
+        for (const std::wstring& entry : unit::folderEntries(commonStartup))
+            unit::removeTree(commonStartup + L"\\" + entry);
+        CreateDirectoryW(commonStartup.c_str(), nullptr);
+        StartMenu::TearDown();
+    }
+
+    std::wstring commonStartup;
+    std::wstring commonName;
+    std::wstring userStartup;
+    std::wstring userName;
+    HKEY shellFolders = nullptr;
+    std::wstring saved;
+    DWORD savedType = REG_EXPAND_SZ;
+    bool redirected = false;
+};
+
+TEST_F(StartupFolders, NothingIsCreatedOrRemovedThere)
+{
+    std::wstring lowerName = commonName;
+    for (wchar_t& unit : lowerName)
+        unit = static_cast<wchar_t>(towlower(unit));
+    // The 8.3 name of the user's Startup folder names it as well.
+    wchar_t shortPath[MAX_PATH + 1] = L"";
+    ASSERT_NE(0u, GetShortPathNameW(userStartup.c_str(), shortPath, MAX_PATH + 1));
+    const std::wstring shortName = std::wstring(shortPath).substr(std::wstring(shortPath).rfind(L'\\') + 1);
+    ASSERT_NE(userName, shortName);
+    struct Place {
+        std::wstring folder;     // below the Programs folder
+        std::wstring startup;    // the Startup folder it lies in
+    };
+    const Place places[] = {
+        {L"\\" + commonName, commonStartup},
+        {L"\\" + lowerName + L"\\" + product + L"\\Utilities", commonStartup},
+        {L"\\\\" + commonName + L"/" + product, commonStartup},
+        {L"\\" + userName, userStartup},
+        {L"\\" + shortName + L"\\" + product, userStartup},
+        {L"\\" + userName + L"\\" + product, userStartup},
+    };
+    for (const Place& place : places) {
+        const std::wstring planted = place.startup + L"\\File Association.lnk";
+        ASSERT_TRUE(unit::writeBytes(planted, "theirs"));
+        removeStartMenuShortcut((place.folder + L"\\").c_str(), kName, L"");
+        EXPECT_TRUE(unit::pathExists(planted)) << place.folder;
+        ASSERT_TRUE(DeleteFileW(planted.c_str()));
+
+        createShortcut(place.folder + L"\\", kName, L"");
+        EXPECT_EQ(std::vector<std::wstring>{}, unit::folderEntries(place.startup)) << place.folder;
+        unit::removeTree(place.startup + L"\\" + product);
+
+        removeStartMenuFolder(place.folder.c_str());
+        removeStartMenuFolderLevels((place.folder + L"\\" + product).c_str());
+        removeProgramsSubfolder(place.folder.substr(1).c_str());
+        EXPECT_TRUE(unit::isFolder(place.startup)) << place.folder;
+        CreateDirectoryW(place.startup.c_str(), nullptr);
+    }
+    // A folder beside them whose name merely begins like theirs is the suite's.
+    createShortcut(L"\\" + commonName + L" Tools\\", kName, L"");
+    EXPECT_TRUE(unit::pathExists(programs + L"\\" + commonName + L" Tools\\File Association.lnk"));
+    unit::removeTree(programs + L"\\" + commonName + L" Tools");
+}
+
 // The real Programs folders hold subfolders and could not be removed anyway:
 // the user's one is pointed at an empty folder, which a faulty removal would
 // take away.
