@@ -2,6 +2,7 @@
 
 #include "command_line.h"
 #include "dll_search.h"
+#include "redirection_guard.h"
 #include "product_environment.h"
 #include "release_info.h"
 #include "strings.h"
@@ -12,8 +13,11 @@
 // status 0 whatever happened, so that setup never stops on it.
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    // Elevated, from a folder others may write to: no DLL from there.
+    // Elevated, from a folder others may write to: no DLL from there, and no
+    // junction or link another user made there is followed where Windows can
+    // refuse it.
     restrictDllSearchToSystemFolder();
+    enableRedirectionGuard();
 
     const wchar_t* commandLine = GetCommandLineW();
     InstallerOptions options;

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "dll_search.h"
+#include "redirection_guard.h"
 #include "environment_removal.h"
 #include "release_info.h"
 #include "shortcut_removal.h"
@@ -11,8 +12,11 @@
 // folders' turn comes; the product folder goes last.
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
 {
-    // Elevated, from a folder others may write to: no DLL from there.
+    // Elevated, from a folder others may write to: no DLL from there, and no
+    // junction or link another user made there is followed where Windows can
+    // refuse it.
     restrictDllSearchToSystemFolder();
+    enableRedirectionGuard();
 
     wchar_t* folderName = allocReleaseValue(getStartMenuFolderName);
 

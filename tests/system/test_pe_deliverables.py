@@ -15,7 +15,12 @@ RT_ICON, RT_DIALOG, RT_STRING, RT_GROUP_ICON, RT_MANIFEST = 3, 5, 6, 14, 24
 # Only DLLs every Windows has: the deliverables are copied alone, without any
 # MinGW runtime DLL beside them.
 SYSTEM_DLLS = {"KERNEL32.DLL", "USER32.DLL", "ADVAPI32.DLL", "SHELL32.DLL", "SHLWAPI.DLL",
-               "OLE32.DLL", "OLEAUT32.DLL", "MSVCRT.DLL"}
+               "OLE32.DLL", "OLEAUT32.DLL", "MSVCRT.DLL", "NTDLL.DLL"}
+# Calls that Windows Vista and 7 lack (or have only with an update): the
+# programs find them at run time, and a program importing one would not start
+# there.
+NEWER_THAN_WINDOWS_7 = {b"SetDefaultDllDirectories", b"SetProcessMitigationPolicy", b"AddDllDirectory",
+                        b"GetSystemTimePreciseAsFileTime"}
 pytestmark = pytest.mark.no_prefix
 
 VISTA_ID = "{e2011457-1546-43c5-a5fe-008deee3d3f0}"
@@ -74,6 +79,8 @@ def test_imports_only_system_dlls(deliverable):
     assert not any(name.startswith(("LIBSTDC++", "LIBGCC", "LIBWINPTHREAD")) for name in imported)
     delayed = getattr(deliverable, "DIRECTORY_ENTRY_DELAY_IMPORT", [])
     assert {entry.dll.decode().upper() for entry in delayed} <= SYSTEM_DLLS
+    functions = {i.name for entry in deliverable.DIRECTORY_ENTRY_IMPORT for i in entry.imports}
+    assert not functions & NEWER_THAN_WINDOWS_7
 
 
 def test_carries_no_string_table_and_no_dialog(deliverable):
