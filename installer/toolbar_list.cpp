@@ -108,7 +108,7 @@ wchar_t* allocOpenedPath(HANDLE handle)
 }
 
 // A level is the folder of that name in its parent only when it is no link:
-// no reparse point of its own, and a final path that is its parent's with the
+// no reparse point of its own, and a path that is its parent's with the
 // level's name appended. Where a link opens as its target (Wine), that path
 // shows it.
 bool isPlainLevel(HANDLE level, const wchar_t* parentPath, const wchar_t* name)
