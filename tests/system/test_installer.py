@@ -4,7 +4,7 @@ import contextlib
 import ctypes
 import ctypes.util
 import os
-import select
+import re
 import shutil
 import struct
 import threading
@@ -190,49 +190,61 @@ _libc = ctypes.CDLL(ctypes.util.find_library("c"), use_errno=True)
 
 
 @contextlib.contextmanager
-def new_files_swapped_for_links(folder, prefix, target):
-    """While the block runs, every file made in `folder` whose name starts with
-    `prefix` is swapped at once for a link to `target`, as another user's
+def new_files_swapped_for_links(folder, pattern, target):
+    """While the block runs, every file made in `folder` whose name matches
+    `pattern` is swapped at once for a link to `target`, as another user's
     program watching the folder would do. Yields the names swapped."""
     swapped = []
-    descriptor = _libc.inotify_init1(os.O_NONBLOCK)
+    descriptor = _libc.inotify_init1(0)
     assert descriptor >= 0, os.strerror(ctypes.get_errno())
     assert _libc.inotify_add_watch(descriptor, os.fsencode(folder), IN_CREATE) >= 0
-    done = threading.Event()
+    # Made ahead, so that a swap is one rename once the file shows.
+    spare = Path(folder) / ".swap"
 
     def watch():
-        while not done.is_set():
-            if not select.select([descriptor], [], [], 0.05)[0]:
-                continue
+        spare.symlink_to(target)
+        while True:
             events = os.read(descriptor, 65536)
             while events:
                 _, _, _, length = struct.unpack_from("iIII", events)
                 name = events[16:16 + length].rstrip(b"\0").decode()
                 events = events[16 + length:]
-                if name.startswith(prefix):
-                    link = Path(folder) / f".swap-{name}"
-                    link.symlink_to(target)
-                    os.rename(link, Path(folder) / name)
+                if name == "end":
+                    return
+                if re.fullmatch(pattern, name):
+                    os.rename(spare, Path(folder) / name)
                     swapped.append(name)
+                    spare.symlink_to(target)
 
     watcher = threading.Thread(target=watch)
     watcher.start()
     try:
         yield swapped
     finally:
-        done.set()
+        (Path(folder) / "end").write_bytes(b"")
         watcher.join()
         os.close(descriptor)
+        (Path(folder) / "end").unlink()
+        spare.unlink(missing_ok=True)
 
 
+# Swapped before the installer renames it (the old list then stays), the
+# pending file's link must lead nowhere: the file it leads to is neither
+# written nor moved into the tree. A swap that comes after the rename misses;
+# the run is repeated until one came in time.
 def test_pending_list_swapped_for_a_link_writes_nothing_outside(make_suite):
     suite = make_suite(toolbars=True)
     theirs = DRIVE_C / "st" / f"theirs{next_id()}.txt"
     theirs.write_bytes(b"another user's file")
-    with new_files_swapped_for_links(suite.toolbar_list.parent, "tlb", theirs) as swapped:
-        suite.install("-INSTALL")
+    with new_files_swapped_for_links(suite.toolbar_list.parent, r"tlb.*\.tmp", theirs) as swapped:
+        for _ in range(20):
+            suite.toolbar_list.write_bytes(OLD_LIST)
+            suite.install("-INSTALL")
+            assert theirs.read_bytes() == b"another user's file"
+            if suite.toolbar_list.read_bytes() == OLD_LIST:
+                break
     assert swapped, "the pending file was never seen"
-    assert theirs.read_bytes() == b"another user's file"
+    assert suite.toolbar_list.read_bytes() == OLD_LIST, "no swap came before the rename"
 
 
 def test_program_two_levels_below_drive_root_uses_the_drive_root(dist):
