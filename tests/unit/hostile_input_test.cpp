@@ -19,6 +19,7 @@
 #include "platform.h"
 #include "privilege.h"
 #include "processes.h"
+#include "redirection_guard.h"
 #include "release_identity.h"
 #include "release_info.h"
 #include "secured_directories.h"
@@ -367,6 +368,7 @@ const RepeatedOperation kOperations[] = {
     {"readSettingValue", [] { wchar_t b[8]; wchar_t* v = b; readSettingValue(place->relinfo.c_str(), &v, 8); }, nullptr},
     {"writeLanguageSettings", [] { writeLanguageSettings(kLanguageFrench, 1); }, nullptr},
     {"isProcessor64Bit", [] { isProcessor64Bit(); }, nullptr},
+    {"enableRedirectionGuard", [] { enableRedirectionGuard(); }, nullptr},
     {"hasSubkeyContaining", [] { hasSubkeyContaining(L"SOFTWARE\\Microsoft", L"HPC", 1); }, nullptr},
     {"detectWindowsEdition", [] { WindowsEditionFlags flags; detectWindowsEdition(&flags); }, nullptr},
     {"readRegistryString",
