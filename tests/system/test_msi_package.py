@@ -3,6 +3,7 @@ uninstalled by Wine's own msiexec, which runs shortcut_installer.exe and
 shortcut_remover.exe as the package's deferred custom actions: the shipped
 32-bit package and the one built from the x64 programs."""
 
+import functools
 import re
 import struct
 import time
@@ -11,7 +12,7 @@ import pytest
 
 from conftest import (DRIVE_C, FILE_ASSOCIATION, INSTALLER, MACHINE, PRODUCT_CONFIG, REPO, UNINSTALL, USER,
                       drive_c_tree, expected_env, expected_shortcut, link_name, prefix_user_name, product_env,
-                      programs_folder, read_shortcut, run, to_linux, to_windows, toolbar_list_bytes, tree, wine)
+                      programs_folder, read_shortcut, run, to_linux, to_windows, toolbar_list_bytes, tree, wine_tool)
 
 PRODUCT = "NIMBA Sample Suite 18.1"
 # As examples/msi/relinfo.xml gives them.
@@ -65,11 +66,21 @@ def assert_sample_installed(install_folder, scope):
     assert (install_folder / "NIMBA/gui/en-us/toolbars/tlbrlist182.qel").read_bytes() == toolbar_list_bytes(root)
 
 
+@functools.cache
+def listed_keys():
+    """The installed-programs keys, made where the prefix has none yet (the 32-bit
+    view's and the user's): querying a missing key fails as a start that Wine lost
+    does, which wine_tool retries."""
+    for key in UNINSTALL_KEYS:
+        wine_tool("reg", "add", key, "/f")
+    return UNINSTALL_KEYS
+
+
 def registered_versions():
     """The sample suite's versions in the installed-programs list, one per entry."""
     versions = []
-    for key in UNINSTALL_KEYS:
-        for entry in wine("reg", "query", key, "/s").stdout.decode("cp437", "replace").split("\r\n\r\n"):
+    for key in listed_keys():
+        for entry in wine_tool("reg", "query", key, "/s").stdout.decode("cp437", "replace").split("\r\n\r\n"):
             if re.search(rf"^\s+DisplayName\s+REG_SZ\s+{re.escape(PRODUCT)}\r?$", entry, re.M):
                 versions += re.findall(r"^\s+DisplayVersion\s+REG_SZ\s+(\S+)", entry, re.M)
     return sorted(versions)
