@@ -5,7 +5,10 @@
 ; relinfo.xml it takes. Start your own setup from here; examples/README.md has
 ; the rules behind it.
 ;
-; Built by examples/nsis/build_nsis.sh with makensis 3.08 (Debian package nsis).
+; Built by examples/nsis/build_nsis.sh with Debian's makensis (package nsis). It
+; must carry the fix for the uninstaller's temporary folder (CVE-2023-37378):
+; NSIS 3.09 or later, or Debian 12's 3.08-3+deb12u1 or a later Debian revision.
+; build_nsis.sh refuses plain 3.08 and older.
 ; Defines (makensis -DNAME=VALUE):
 ;   BIN       folder holding the two programs                      (required)
 ;   OUTFILE   the setup to write                                   (required)

@@ -2,8 +2,10 @@
 setup runs shortcut_installer.exe once the files are copied, its uninstaller
 runs shortcut_remover.exe before it deletes them."""
 
+import os
 import re
 import shutil
+import subprocess
 import time
 
 import pytest
@@ -240,3 +242,20 @@ def test_setup_over_entry_whose_folder_was_deleted_replaces_it(nsis_setup):
     setup.install(SETUPS[MACHINE])
 
     setup.assert_registered(REVISION)
+
+
+# build_nsis.sh refuses a makensis whose uninstallers have the Temp folder flaw
+# (CVE-2023-37378): upstream 3.08 and older. An accepted one goes on to build,
+# which this stand-in, good for its version only, fails with status 3.
+@pytest.mark.no_prefix
+@pytest.mark.parametrize("version, accepted", [("v3.08", False), ("v2.51", False), ("v3.09", True), ("v3.10", True)])
+def test_build_refuses_makensis_without_the_temp_folder_fix(tmp_path, version, accepted):
+    stand_in = tmp_path / "makensis"
+    stand_in.write_text(f'#!/bin/sh\n[ "$1" = -VERSION ] && {{ echo {version}; exit 0; }}\nexit 3\n')
+    stand_in.chmod(0o755)
+
+    built = subprocess.run([REPO / "examples/nsis/build_nsis.sh"], capture_output=True, text=True,
+                           env=dict(os.environ, PATH=f"{tmp_path}:{os.environ['PATH']}"))
+
+    refused = "install NSIS 3.09 or later, or on Debian 12 the package nsis 3.08-3+deb12u1" in built.stderr
+    assert (built.returncode, refused) == ((3, False) if accepted else (1, True)), built.stderr
