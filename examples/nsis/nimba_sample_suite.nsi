@@ -54,6 +54,7 @@
 !define MACHINE_ENV_KEY "System\CurrentControlSet\Control\Session Manager\Environment"
 !define EXIT_STOPPED 2
 !define EXIT_WRONG_ACCOUNT 3
+!define FILE_ATTRIBUTE_REPARSE_POINT 0x400
 
 !include LogicLib.nsh
 !include WinMessages.nsh
@@ -247,6 +248,66 @@ Section "Suite"
 SectionEnd
 !delfile "${STANDIN}"
 
+; Pops a folder below $INSTDIR, relative to it (NIMBA\bin\winx64); pushes 1
+; when it or a folder between it and $INSTDIR is a link (a junction or symbolic
+; link: a reparse point), else 0. The uninstaller runs elevated: through a link
+; that another user planted it would delete that user's choice of files
+; anywhere. $INSTDIR itself, the administrator's choice, is followed. Once the
+; tree is locked, only an administrator can plant a link in it.
+Function un.LinkedBelowRoot
+  Exch $R0
+  Push $R1
+  Push $R2
+  Push $R3
+  StrCpy $R1 0
+  StrCpy $R3 0
+  ${Do}
+    IntOp $R1 $R1 + 1
+    StrCpy $R2 $R0 1 $R1
+    ${If} $R2 == "\"
+    ${OrIf} $R2 == ""
+      ; The first $R1 characters name one level.
+      StrCpy $R2 $R0 $R1
+      System::Call 'kernel32::GetFileAttributesW(w "$INSTDIR\$R2") i .R2'
+      ${If} $R2 <> -1
+        IntOp $R2 $R2 & ${FILE_ATTRIBUTE_REPARSE_POINT}
+        ${If} $R2 <> 0
+          StrCpy $R3 1
+          ${Break}
+        ${EndIf}
+      ${EndIf}
+      StrCpy $R2 $R0 1 $R1
+      ${If} $R2 == ""
+        ${Break}
+      ${EndIf}
+    ${EndIf}
+  ${Loop}
+  StrCpy $R0 $R3
+  Pop $R3
+  Pop $R2
+  Pop $R1
+  Exch $R0
+FunctionEnd
+
+; Deletes a file the setup made, or removes a folder when empty, unless the
+; folder is below a link: what is behind a link stays as it is, the link too.
+!macro DELETE_UNLESS_LINKED FOLDER FILE
+  Push "${FOLDER}"
+  Call un.LinkedBelowRoot
+  Pop $0
+  ${If} $0 = 0
+    Delete "$INSTDIR\${FOLDER}\${FILE}"
+  ${EndIf}
+!macroend
+!macro RMDIR_UNLESS_LINKED FOLDER
+  Push "${FOLDER}"
+  Call un.LinkedBelowRoot
+  Pop $0
+  ${If} $0 = 0
+    RMDir "$INSTDIR\${FOLDER}"
+  ${EndIf}
+!macroend
+
 Section "Uninstall"
   !ifdef PER_USER
     System::Call 'kernel32::SetEnvironmentVariableW(w "__COMPAT_LAYER", w "RunAsInvoker") i'
@@ -260,24 +321,25 @@ Section "Uninstall"
   DeleteRegKey SHCTX "${UNINSTALL_KEY}"
 
   ; Exactly what the setup and the installer put there, no RMDir /r: the folder
-  ; may have been chosen by the user and hold files of others.
-  Delete "$INSTDIR\${SETUP_DIR}\shortcut_installer.exe"
-  Delete "$INSTDIR\${SETUP_DIR}\shortcut_remover.exe"
-  RMDir "$INSTDIR\NIMBA\bin\winx64\setup"
-  RMDir "$INSTDIR\NIMBA\bin\winx64"
-  RMDir "$INSTDIR\NIMBA\bin"
+  ; may have been chosen by the user and hold files of others. Nothing through a
+  ; link below $INSTDIR.
+  !insertmacro DELETE_UNLESS_LINKED "${SETUP_DIR}" "shortcut_installer.exe"
+  !insertmacro DELETE_UNLESS_LINKED "${SETUP_DIR}" "shortcut_remover.exe"
+  !insertmacro RMDIR_UNLESS_LINKED "NIMBA\bin\winx64\setup"
+  !insertmacro RMDIR_UNLESS_LINKED "NIMBA\bin\winx64"
+  !insertmacro RMDIR_UNLESS_LINKED "NIMBA\bin"
   ; The remover leaves the toolbar list on purpose; the uninstall takes it.
-  Delete "$INSTDIR\NIMBA\gui\en-us\toolbars\tlbrlist182.qel"
-  RMDir "$INSTDIR\NIMBA\gui\en-us\toolbars"
-  RMDir "$INSTDIR\NIMBA\gui\en-us"
-  RMDir "$INSTDIR\NIMBA\gui"
-  RMDir "$INSTDIR\NIMBA"
-  Delete "$INSTDIR\commonfiles\globalsettings\relinfo.xml"
-  RMDir "$INSTDIR\commonfiles\globalsettings"
-  Delete "$INSTDIR\commonfiles\tools\winx64\fileassoc.exe"
-  RMDir "$INSTDIR\commonfiles\tools\winx64"
-  RMDir "$INSTDIR\commonfiles\tools"
-  RMDir "$INSTDIR\commonfiles"
+  !insertmacro DELETE_UNLESS_LINKED "NIMBA\gui\en-us\toolbars" "tlbrlist182.qel"
+  !insertmacro RMDIR_UNLESS_LINKED "NIMBA\gui\en-us\toolbars"
+  !insertmacro RMDIR_UNLESS_LINKED "NIMBA\gui\en-us"
+  !insertmacro RMDIR_UNLESS_LINKED "NIMBA\gui"
+  !insertmacro RMDIR_UNLESS_LINKED "NIMBA"
+  !insertmacro DELETE_UNLESS_LINKED "commonfiles\globalsettings" "relinfo.xml"
+  !insertmacro RMDIR_UNLESS_LINKED "commonfiles\globalsettings"
+  !insertmacro DELETE_UNLESS_LINKED "commonfiles\tools\winx64" "fileassoc.exe"
+  !insertmacro RMDIR_UNLESS_LINKED "commonfiles\tools\winx64"
+  !insertmacro RMDIR_UNLESS_LINKED "commonfiles\tools"
+  !insertmacro RMDIR_UNLESS_LINKED "commonfiles"
   Delete "$INSTDIR\ProductConfig.exe"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"

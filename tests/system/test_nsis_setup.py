@@ -10,9 +10,9 @@ import time
 
 import pytest
 
-from conftest import (DRIVE_C, MACHINE, REPO, TOOLS, USER, apply_env, drive_c_tree, expected_env, product_env,
-                      programs_folder, read_shortcut, run, run_command_line, temp_folder, to_linux, to_windows, tree,
-                      wine)
+from conftest import (DRIVE_C, MACHINE, REPO, TOOLS, USER, apply_env, drive_c_tree, expected_env, next_id,
+                      product_env, programs_folder, read_shortcut, run, run_command_line, temp_folder, to_linux,
+                      to_windows, tree, wine)
 from test_msi_package import FOLDER_NAME, PRODUCT, REVISION, assert_sample_installed, install_place, menu_tree
 
 SETUPS = {MACHINE: REPO / "dist/x86/nimba_sample_suite_setup.exe",
@@ -242,6 +242,49 @@ def test_setup_over_entry_whose_folder_was_deleted_replaces_it(nsis_setup):
     setup.install(SETUPS[MACHINE])
 
     setup.assert_registered(REVISION)
+
+
+def files_below(folder):
+    """Every file below a folder with its bytes."""
+    return {path: (folder / path).read_bytes() for path in tree(folder) if not path.endswith("/")}
+
+
+# Folders of the installed tree that another user swapped for links to a
+# folder of theirs, holding what the setup put there; the elevated uninstaller
+# deleted those files through the links.
+@pytest.mark.parametrize("nsis_setup, linked, behind", [
+    (MACHINE, ("commonfiles/globalsettings", "NIMBA/gui/en-us/toolbars", "commonfiles/tools/winx64"),
+     {"relinfo.xml", "tlbrlist182.qel", "fileassoc.exe"}),
+    (MACHINE, ("NIMBA/gui",), {"tlbrlist182.qel"}),
+], indirect=["nsis_setup"], ids=["three-linked-folders", "linked-folder-above-the-files"])
+def test_uninstaller_deletes_nothing_through_a_link(nsis_setup, linked, behind):
+    setup = nsis_setup
+    setup.install(SETUPS[MACHINE])
+    outside = DRIVE_C / "st" / f"outside-{next_id()}"
+    outside.mkdir(parents=True)
+    try:
+        for number, folder in enumerate(linked):
+            shutil.move(setup.root / folder, outside / str(number))
+            (setup.root / folder).symlink_to(outside / str(number), target_is_directory=True)
+        kept = files_below(outside)
+        assert {path.rsplit("/", 1)[-1] for path in kept} == behind
+
+        assert setup.uninstall_in_place() == 0
+
+        assert files_below(outside) == kept
+        assert all(os.readlink(setup.root / folder) == str(outside / str(number)) for number, folder in enumerate(linked))
+        # The rest went, the remover ran: only the links, the folders above them
+        # and the uninstaller that ran in place are left.
+        parents = {"/".join(folder.split("/")[:level]) + "/" for folder in linked
+                   for level in range(1, folder.count("/") + 1)}
+        assert tree(setup.root) == {"Uninstall.exe"} | {folder + "/" for folder in linked} | parents
+        assert setup.shortcuts() == set()
+        assert setup.registered() is None
+    finally:
+        for folder in linked:
+            if (setup.root / folder).is_symlink():
+                (setup.root / folder).unlink()
+        shutil.rmtree(setup.root, ignore_errors=True)
 
 
 # build_nsis.sh refuses a makensis whose uninstallers have the Temp folder flaw
