@@ -38,6 +38,12 @@ HELPERS = REPO / "dist/x86"
 REMOVER_PLACE = "NIMBA/bin/winx64/setup/shortcut_remover.exe"
 
 
+def plugin_folders():
+    """The folders below Temp into which running NSIS programs unpacked their plugins
+    ($PLUGINSDIR, ns*.tmp); each deletes its own as it exits, after its last step."""
+    return [path for path in temp_folder().glob("ns*.tmp") if path.is_dir()]
+
+
 def is_uninstaller_copy(path):
     temp = temp_folder().relative_to(DRIVE_C).as_posix() + "/"
     return path.startswith(temp) and UNINSTALLER_COPY.match(path[len(temp):]) is not None
@@ -59,11 +65,11 @@ class SampleSetup:
 
     def uninstall(self):
         """Runs the registered uninstaller and waits for its temporary copy's work:
-        the folder goes last."""
+        the folder goes last, the copy's plugins folder as it exits."""
         ran = run(to_windows(self.root / "Uninstall.exe"), "/S", admin=self.admin)
         assert ran.code == 0, ran
         deadline = time.monotonic() + UNINSTALL_TIMEOUT
-        while self.root.exists():
+        while self.root.exists() or plugin_folders():
             assert time.monotonic() < deadline, f"{self.root} still there {UNINSTALL_TIMEOUT} s after the uninstall"
             time.sleep(0.1)
 
