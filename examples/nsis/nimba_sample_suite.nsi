@@ -22,8 +22,9 @@
 ;   0  installed (removed)
 ;   1  cancelled by the user
 ;   2  stopped: shortcut_installer.exe or shortcut_remover.exe could not be
-;      started or ended with a status other than 0, or the installed release's
-;      uninstaller failed; the detail view names which
+;      started or ended with a status other than 0, the installed release's
+;      uninstaller failed, or (for all users) a folder of the tree could not be
+;      locked to administrators; the detail view names which
 ;   3  refused, nothing changed: this setup is for the other kind of account
 ;      (the all-users one needs an administrator, the per-user one must run
 ;      without administrator rights)
@@ -54,6 +55,19 @@
 !define MACHINE_ENV_KEY "System\CurrentControlSet\Control\Session Manager\Environment"
 !define EXIT_STOPPED 2
 !define EXIT_WRONG_ACCOUNT 3
+; The access list of every folder of the all-users tree: LocalSystem and
+; Administrators full control, Users read and execute; the OWNER RIGHTS entry
+; (read and execute) takes from a user who made a folder before the right to
+; change its access list that an owner otherwise keeps. Protected: nothing is
+; inherited from the folder above, which may let users write (a folder made
+; below C:\ inherits "Authenticated Users: Modify"). Inherited by what is made
+; below. Vista and later (OWNER RIGHTS, SetNamedSecurityInfoW).
+!define LOCKED_FOLDER "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(A;OICI;0x1200a9;;;OW)"
+!define SE_FILE_OBJECT 1
+!define SDDL_REVISION_1 1
+; DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION
+!define LOCK_DACL 0x80000004
+!define FILE_ATTRIBUTE_DIRECTORY 0x10
 !define FILE_ATTRIBUTE_REPARSE_POINT 0x400
 
 !include LogicLib.nsh
@@ -108,22 +122,24 @@ UninstPage instfiles
   !endif
 !macroend
 
+; Stops the setup or the uninstaller here, with the exit code EXIT_STOPPED,
+; before the next step builds on what did not happen.
+!macro STOP TEXT
+  DetailPrint "${TEXT}"
+  MessageBox MB_ICONSTOP|MB_OK "${TEXT}" /SD IDOK
+  SetErrorLevel ${EXIT_STOPPED}
+  Abort "${TEXT}"
+!macroend
+
 ; Runs one of the suite's programs and waits for it; one that cannot be started
-; or that fails stops the setup or the uninstaller here, with the exit code
-; EXIT_STOPPED, before the next step builds on its work.
+; or that fails stops the setup or the uninstaller.
 !macro RUN_OR_STOP COMMAND WHAT
   ClearErrors
   ExecWait '${COMMAND}' $0
   ${If} ${Errors}
-    DetailPrint "${WHAT} could not be started."
-    MessageBox MB_ICONSTOP|MB_OK "${WHAT} could not be started." /SD IDOK
-    SetErrorLevel ${EXIT_STOPPED}
-    Abort "${WHAT} could not be started."
+    !insertmacro STOP "${WHAT} could not be started."
   ${ElseIf} $0 != 0
-    DetailPrint "${WHAT} ended with status $0."
-    MessageBox MB_ICONSTOP|MB_OK "${WHAT} ended with status $0." /SD IDOK
-    SetErrorLevel ${EXIT_STOPPED}
-    Abort "${WHAT} ended with status $0."
+    !insertmacro STOP "${WHAT} ended with status $0."
   ${EndIf}
 !macroend
 
@@ -151,6 +167,69 @@ Function un.onInit
   !insertmacro REFUSE_WRONG_ACCOUNT "uninstaller"
   SetShellVarContext ${SHELL_CONTEXT}
 FunctionEnd
+
+!ifndef PER_USER
+  ; The programs run elevated from this tree on every installation, upgrade and
+  ; uninstall: a folder of it that a standard user may write to would let that
+  ; user replace them, or the uninstaller, in between. Every folder is locked
+  ; before anything is copied, each one itself, since a folder that a user made
+  ; there before keeps entries of its own below a locked parent; parents come
+  ; first, so that a level is made only inside one already locked. Any folder
+  ; that cannot be made or locked stops the setup.
+
+  ; Makes the folder $R0 when missing and gives it the access list $R9 (of the
+  ; descriptor $R8). A folder below $INSTDIR that is a link (a junction that
+  ; another user planted) would lead the copy and the lock elsewhere: it stops
+  ; the setup. $INSTDIR itself, the administrator's choice, is followed.
+  Function LockFolder
+    CreateDirectory $R0
+    System::Call 'kernel32::GetFileAttributesW(w R0) i .R1'
+    IntOp $R2 $R1 & ${FILE_ATTRIBUTE_DIRECTORY}
+    ${If} $R1 = -1
+    ${OrIf} $R2 = 0
+      System::Call 'kernel32::LocalFree(p R8)'
+      !insertmacro STOP "The folder $R0 could not be made."
+    ${EndIf}
+    IntOp $R2 $R1 & ${FILE_ATTRIBUTE_REPARSE_POINT}
+    ${If} $R2 <> 0
+    ${AndIf} $R0 != $INSTDIR
+      System::Call 'kernel32::LocalFree(p R8)'
+      !insertmacro STOP "The folder $R0 is a link to another place: the suite is not installed through it."
+    ${EndIf}
+    System::Call 'advapi32::SetNamedSecurityInfoW(w R0, i ${SE_FILE_OBJECT}, i ${LOCK_DACL}, p 0, p 0, p R9, p 0) i .R2'
+    ${If} $R2 <> 0
+      System::Call 'kernel32::LocalFree(p R8)'
+      !insertmacro STOP "The folder $R0 could not be locked to administrators (error $R2)."
+    ${EndIf}
+  FunctionEnd
+
+  !macro LOCK_FOLDER FOLDER
+    StrCpy $R0 "${FOLDER}"
+    Call LockFolder
+  !macroend
+
+  Function LockTree
+    StrCpy $R0 "${LOCKED_FOLDER}"
+    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w R0, i ${SDDL_REVISION_1}, *p .R8, p 0) i .R1'
+    ${If} $R1 = 0
+      !insertmacro STOP "The access list for the installation folder could not be made."
+    ${EndIf}
+    System::Call 'advapi32::GetSecurityDescriptorDacl(p R8, *i .R2, *p .R9, *i .R3) i .R1'
+    !insertmacro LOCK_FOLDER "$INSTDIR"
+    !insertmacro LOCK_FOLDER "$INSTDIR\NIMBA"
+    !insertmacro LOCK_FOLDER "$INSTDIR\NIMBA\bin"
+    !insertmacro LOCK_FOLDER "$INSTDIR\NIMBA\bin\winx64"
+    !insertmacro LOCK_FOLDER "$INSTDIR\${SETUP_DIR}"
+    !insertmacro LOCK_FOLDER "$INSTDIR\NIMBA\gui"
+    !insertmacro LOCK_FOLDER "$INSTDIR\NIMBA\gui\en-us"
+    !insertmacro LOCK_FOLDER "$INSTDIR\NIMBA\gui\en-us\toolbars"
+    !insertmacro LOCK_FOLDER "$INSTDIR\commonfiles"
+    !insertmacro LOCK_FOLDER "$INSTDIR\commonfiles\globalsettings"
+    !insertmacro LOCK_FOLDER "$INSTDIR\commonfiles\tools"
+    !insertmacro LOCK_FOLDER "$INSTDIR\commonfiles\tools\winx64"
+    System::Call 'kernel32::LocalFree(p R8)'
+  FunctionEnd
+!endif
 
 ; The suite's utilities that the installer makes shortcuts to. The sample has
 ; none of its own: one stand-in program takes both places (standin.nsi).
@@ -193,6 +272,9 @@ Section "Suite"
     RMDir "$2"
   ${EndIf}
 
+  !ifndef PER_USER
+    Call LockTree
+  !endif
   SetOutPath "$INSTDIR\${SETUP_DIR}"
   File "${BIN}\shortcut_installer.exe"
   File "${BIN}\shortcut_remover.exe"

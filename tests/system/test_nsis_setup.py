@@ -293,6 +293,40 @@ def test_uninstaller_deletes_nothing_through_a_link(nsis_setup, linked, behind):
         shutil.rmtree(setup.root, ignore_errors=True)
 
 
+def folder_is_a_file(root, outside):
+    root.mkdir(parents=True)
+    (root / "commonfiles").write_bytes(b"not a folder")
+
+
+def program_folder_is_a_link(root, outside):
+    (root / "NIMBA").mkdir(parents=True)
+    (root / "NIMBA/bin").symlink_to(outside, target_is_directory=True)
+
+
+# An all-users tree whose folders cannot all be locked to administrators is not
+# installed: the setup stops before it copies or registers anything (the
+# folders it made and locked before the one that failed stay, empty).
+@pytest.mark.parametrize("prepare", [folder_is_a_file, program_folder_is_a_link],
+                         ids=["folder-is-a-file", "program-folder-is-a-link"])
+def test_setup_stops_when_it_cannot_lock_its_folders(prepare):
+    root = DRIVE_C / "st" / f"t{next_id()}"
+    outside = DRIVE_C / "st" / f"outside-{next_id()}"
+    outside.mkdir(parents=True)
+    prepare(root, outside)
+    before = drive_c_tree()
+    try:
+        ran = run(to_windows(SETUPS[MACHINE]), "/S", f"/D={to_windows(root)}")
+
+        assert ran.code == STOPPED, ran
+        after = drive_c_tree()
+        assert before <= after and {path for path in after - before if not path.endswith("/")} == set()
+        assert tree(outside) == set()
+        assert product_env() == {MACHINE: {}, USER: {}}
+        assert SampleSetup(MACHINE).registered() is None
+    finally:
+        forget_setups()
+
+
 # build_nsis.sh refuses a makensis whose uninstallers have the Temp folder flaw
 # (CVE-2023-37378): upstream 3.08 and older. An accepted one goes on to build,
 # which this stand-in, good for its version only, fails with status 3.
