@@ -214,7 +214,15 @@ FunctionEnd
     ${If} $R1 = 0
       !insertmacro STOP "The access list for the installation folder could not be made."
     ${EndIf}
+    ; Without its access list a lock would set none at all, which grants
+    ; everyone everything.
     System::Call 'advapi32::GetSecurityDescriptorDacl(p R8, *i .R2, *p .R9, *i .R3) i .R1'
+    ${If} $R1 = 0
+    ${OrIf} $R2 = 0
+    ${OrIf} $R9 = 0
+      System::Call 'kernel32::LocalFree(p R8)'
+      !insertmacro STOP "The access list for the installation folder could not be made."
+    ${EndIf}
     !insertmacro LOCK_FOLDER "$INSTDIR"
     !insertmacro LOCK_FOLDER "$INSTDIR\NIMBA"
     !insertmacro LOCK_FOLDER "$INSTDIR\NIMBA\bin"
