@@ -37,11 +37,15 @@ trap 'rm -rf "$stage"' EXIT
 # the script (InstallInitialize 1500 .. InstallFinalize 6600); the remover's
 # rollback and the remover right ahead of RemoveFiles, the installer's rollback
 # and the installer right behind InstallFiles.
+# Per machine the folders are locked right after CreateFolders has made them,
+# before InstallFiles puts a program there.
 expected_sequence() { # scope
   echo "FindRelatedProducts=25 AppSearch=50" \
     "$([ "$1" = perUser ] && echo CheckInstallingToken=99) LaunchConditions=100 InstallValidate=1400" \
     "InstallInitialize=1500 RemoveExistingProducts=1501 RemoveEnvironmentStrings=3300 UndoShortcutRemover=3498" \
-    "RunShortcutRemover=3499 RemoveFiles=3500 InstallFiles=4000 UndoShortcutInstaller=4001" \
+    "RunShortcutRemover=3499 RemoveFiles=3500 CreateFolders=3700" \
+    "$([ "$1" = perMachine ] && echo SetLockInstallationFolders=3701 LockInstallationFolders=3702)" \
+    "InstallFiles=4000 UndoShortcutInstaller=4001" \
     "RunShortcutInstaller=4002 WriteEnvironmentStrings=5200 InstallFinalize=6600"
 }
 # The per-user package's token check (token_check.c): 1 a DLL from the Binary
@@ -60,6 +64,23 @@ expected_types() { # scope
   echo "RunShortcutInstaller=$((1106 + impersonation)) RunShortcutRemover=$((1106 + impersonation))" \
     "UndoShortcutInstaller=$((1362 + impersonation)) UndoShortcutRemover=$((1362 + impersonation))"
 }
+# The per-machine package's folder lock (examples/msi/README.md says why): every
+# folder of the tree (INSTALLDIR and all below it) has a CreateFolder row and an
+# MsiLockPermissionsEx row with this descriptor, which Windows Installer 5.0
+# applies: Administrators (BA) and LocalSystem (SY) full control, Users (BU) and
+# the owner (OW, so that a user who made a folder before cannot change its access
+# list) read and execute, protected (P) from the folder above, inherited below
+# (OICI). Below 5.0 the table is ignored, and LockInstallationFolders (folder_lock.c:
+# 1 a DLL from the Binary table, +1024 deferred, +2048 LocalSystem, its result
+# checked), given the same descriptor and folders by SetLockInstallationFolders
+# (51 sets a property), sets it. No LockPermissions table: with both, Windows
+# Installer 5.0 fails every installation (error 1941, ICE104).
+LOCKED_FOLDER="D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(A;OICI;0x1200a9;;;OW)"
+LOCK_CONDITION='VersionMsi < "5.00" AND NOT REMOVE="ALL"'
+expected_lock_types="SetLockInstallationFolders=51 LockInstallationFolders=3073"
+# Deferred actions whose work no rollback undoes: a folder that a rollback
+# leaves behind (one that was there before) stays locked.
+NO_ROLLBACK="LockInstallationFolders"
 # Upgrade rows (VersionMin VersionMax Attributes ActionProperty): every lower or
 # equal version replaced (256 minimum and 512 maximum included), a higher one
 # only detected (2) and refused by a launch condition.
@@ -112,6 +133,21 @@ complete_package() { # package scope
   msibuild "$package" -q "INSERT INTO \`Environment\` (\`Environment\`, \`Name\`, \`Value\`, \`Component_\`)
     VALUES ('${environment[0]}', '${environment[1]}', '${environment[2]}', '${environment[3]}')"
   msibuild "$package" -q "UPDATE Component SET Condition = 'ZEP_LOCALE' WHERE Component = 'LocaleSetting'"
+  if [ "$scope" = perMachine ]; then
+    # wixl also sets the LocalSystem bit (2048) of the property-setting action,
+    # which means nothing there.
+    msibuild "$package" -q "UPDATE CustomAction SET Type = 51 WHERE Action = 'SetLockInstallationFolders'"
+    msibuild "$package" -q "CREATE TABLE \`MsiLockPermissionsEx\` (\`MsiLockPermissionsEx\` CHAR(72) NOT NULL,
+      \`LockObject\` CHAR(72) NOT NULL, \`Table\` CHAR(32) NOT NULL, \`SDDLText\` LONGCHAR NOT NULL,
+      \`Condition\` CHAR(255) PRIMARY KEY \`MsiLockPermissionsEx\`)"
+    local directory
+    for directory in $(tree_folders "$package"); do
+      [ "$directory" = INSTALLDIR ] ||
+        msibuild "$package" -q "INSERT INTO CreateFolder (Directory_, Component_) VALUES ('$directory', 'Registration')"
+      msibuild "$package" -q "INSERT INTO \`MsiLockPermissionsEx\` (\`MsiLockPermissionsEx\`, \`LockObject\`, \`Table\`,
+        \`SDDLText\`) VALUES ('Lock$directory', '$directory', 'CreateFolder', '$LOCKED_FOLDER')"
+    done
+  fi
   if [ "$scope" = perUser ]; then
     local directory
     for directory in $(profile_folders "$package"); do
@@ -121,6 +157,37 @@ complete_package() { # package scope
   fi
 }
 
+tree_folders() { # package: INSTALLDIR and every folder below it
+  columns "$1" Directory Directory Directory_Parent | awk -F'\t' '
+    { parent[$1] = $2 }
+    END { for (d in parent) { p = d; while (p != "" && p != "INSTALLDIR") p = parent[p]
+          if (p == "INSTALLDIR") print d } }' | LC_ALL=C sort
+}
+
+check_folder_lock() { # package scope
+  local tables expected target
+  tables=$(msiinfo tables "$1" | tr -d '\r')
+  check "$1" "LockPermissions tables" "" "$(grep -x LockPermissions <<<"$tables" || true)"
+  if [ "$2" = perUser ]; then
+    check "$1" "MsiLockPermissionsEx tables" "" "$(grep -x MsiLockPermissionsEx <<<"$tables" || true)"
+    return
+  fi
+  expected=$(tree_folders "$1" | awk -v sddl="$LOCKED_FOLDER" '{ printf "Lock%s\t%s\tCreateFolder\t%s\t\n", $1, $1, sddl }')
+  check "$1" "folder lock rows" "$expected" "$(rows "$1" MsiLockPermissionsEx)"
+  check "$1" "created folders" "$(tree_folders "$1")" "$(columns "$1" CreateFolder Directory_)"
+  check "$1" "folder lock actions" "$expected_lock_types" \
+    "$(table_values "$1" CustomAction 2 $(names "$expected_lock_types"))"
+  check "$1" "folder lock conditions" "$(printf '%s\n' "$LOCK_CONDITION" "$LOCK_CONDITION")" \
+    "$(columns "$1" InstallExecuteSequence Action Condition | awk -F'\t' '$1 ~ /LockInstallationFolders$/ { print $2 }')"
+  check "$1" "descriptor of the Windows Installer 4 lock" "NimbaLockedFolder=$LOCKED_FOLDER" \
+    "$(table_values "$1" Property 2 NimbaLockedFolder)"
+  # The descriptor first, then every folder of the tree, each once.
+  target=$(columns "$1" CustomAction Action Target | awk -F'\t' '$1 == "SetLockInstallationFolders" { print $2 }')
+  check "$1" "what the Windows Installer 4 lock is given" \
+    "$(printf '%s\n' "[NimbaLockedFolder]" $(tree_folders "$1" | sed 's/.*/[&]/'))" \
+    "$(tr '|' '\n' <<<"$target" | { read -r first; echo "$first"; LC_ALL=C sort; })"
+}
+
 profile_folders() { # package: the folders a per-user package makes below the profile
   columns "$1" Directory Directory Directory_Parent | awk -F'\t' '
     { parent[$1] = $2 }
@@ -128,13 +195,14 @@ profile_folders() { # package: the folders a per-user package makes below the pr
           if (p == "LocalAppDataFolder" && d != p) print d } }' | LC_ALL=C sort
 }
 
-check_rollbacks() { # package: every deferred action that changes the machine has its rollback right ahead
+check_rollbacks() { # package: every deferred action that changes the machine has its rollback right ahead (but NO_ROLLBACK)
   local missing
   missing=$(join -t $'\t' <(columns "$1" InstallExecuteSequence Action Sequence) \
                          <(columns "$1" CustomAction Action Type) | awk -F'\t' '
     { type[$2] = $3; name[$2] = $1 }
     END { for (s in type) if (int(type[s] / 1024) % 2 == 1 && int(type[s] / 256) % 2 == 0 &&
-                              !((s - 1) in type && int(type[s - 1] / 256) % 2 == 1)) print name[s] }')
+                              !((s - 1) in type && int(type[s - 1] / 256) % 2 == 1)) print name[s] }' |
+    grep -vx "$NO_ROLLBACK" || true)
   check "$1" "deferred actions without a rollback right ahead" "" "$missing"
 }
 
@@ -187,8 +255,11 @@ build_sample_programs() { # arch folder
   "$target-gcc" -shared -Os -s -D_WIN32_WINNT=0x0601 -Wall -Wextra -Werror -Wl,--kill-at \
     -Wl,--disable-auto-image-base \
     -o "$2/token_check.dll" "$here/token_check.c" -lmsi
+  "$target-gcc" -shared -Os -s -D_WIN32_WINNT=0x0600 -Wall -Wextra -Werror -Wl,--kill-at \
+    -Wl,--disable-auto-image-base \
+    -o "$2/folder_lock.dll" "$here/folder_lock.c" -lmsi
   # Signed like the suite's programs, before wixl packs them.
-  "$repo/scripts/sign.sh" "$2/uninstall.exe" "$2/suite_program.exe" "$2/token_check.dll"
+  "$repo/scripts/sign.sh" "$2/uninstall.exe" "$2/suite_program.exe" "$2/token_check.dll" "$2/folder_lock.dll"
 }
 
 component_ids=()
@@ -207,7 +278,8 @@ for arch in ${MSI_ARCHES:-x86 x64}; do
     cp "$here/nimba_sample_suite.wxs" "$here/tlbrlist182.qel" "$stage/in/"
     cp "$relinfo" "$stage/in/relinfo.xml"
     cp "$dist/$arch/shortcut_installer.exe" "$dist/$arch/shortcut_remover.exe" "$stage/in/bin/"
-    cp "$sample_bin/uninstall.exe" "$sample_bin/suite_program.exe" "$sample_bin/token_check.dll" "$stage/in/sample/"
+    cp "$sample_bin/uninstall.exe" "$sample_bin/suite_program.exe" "$sample_bin/token_check.dll" \
+      "$sample_bin/folder_lock.dll" "$stage/in/sample/"
     find "$stage/in" -exec touch -h -d "@$epoch" {} +
     defines=(-D Arch="$arch" -D Scope="$scope" -D Bin=bin -D Wixl=yes -D SampleBin=sample -D Version="$version"
              -D RelInfo=relinfo.xml)
@@ -219,6 +291,7 @@ for arch in ${MSI_ARCHES:-x86 x64}; do
     check "$package" "custom action types" "$(expected_types "$scope")" \
       "$(table_values "$package" CustomAction 2 $(names "$(expected_types "$scope")"))"
     check_rollbacks "$package"
+    check_folder_lock "$package" "$scope"
     check "$package" "upgrade rows" "$(expected_upgrade "$version")" \
       "$(columns "$package" Upgrade VersionMin VersionMax Attributes ActionProperty)"
     check "$package" "environment rows" "$(expected_environment "$scope")" "$(rows "$package" Environment)"

@@ -9,7 +9,31 @@
 # is a function of its inputs: NSIS stores each file with its time, so it packs
 # copies that all carry SOURCE_DATE_EPOCH (default: the last commit's time).
 # With SIGN_PFX set each setup is signed (scripts/sign.sh).
+# makensis must carry the fix for the uninstaller's temporary folder
+# (CVE-2023-37378): an uninstaller that copies itself to the Temp folder and
+# runs from there trusted a folder that another user could have made first.
+# Fixed in NSIS 3.09; Debian 12 carries the fix in 3.08-3+deb12u1. Refused: 3.08
+# and older, unless the makensis in use is Debian's package of 3.08-3+deb12u1 or
+# a later Debian revision.
 set -euo pipefail
+check_makensis() {
+  local path version owner package=""
+  path="$(command -v makensis)" || { echo "makensis is missing: install the package nsis" >&2; exit 1; }
+  version="$(makensis -VERSION)"
+  version="${version#v}"
+  owner="$(dpkg -S "$(readlink -f "$path")" 2>/dev/null || true)"
+  if [ "${owner%%:*}" = nsis ]; then
+    package="$(dpkg-query -W -f='${Version}' nsis)"
+    dpkg --compare-versions "$package" ge 3.08-3+deb12u1 && return
+  elif [ "$(printf '%s\n' 3.09 "${version%%-*}" | sort -V | head -n1)" = 3.09 ]; then
+    return
+  fi
+  echo "$path (${package:+Debian package nsis }${package:-$version}) writes uninstallers with the Temp folder flaw" \
+    "(CVE-2023-37378): install NSIS 3.09 or later, or on Debian 12 the package nsis 3.08-3+deb12u1 or later" \
+    "(apt-get install nsis from bookworm-security or a current bookworm mirror)" >&2
+  exit 1
+}
+check_makensis
 here="$(cd "$(dirname "$0")" && pwd)"
 repo="$(cd "$here/../.." && pwd)"
 bin="$repo/dist/x86"

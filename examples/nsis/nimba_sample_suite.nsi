@@ -5,7 +5,10 @@
 ; relinfo.xml it takes. Start your own setup from here; examples/README.md has
 ; the rules behind it.
 ;
-; Built by examples/nsis/build_nsis.sh with makensis 3.08 (Debian package nsis).
+; Built by examples/nsis/build_nsis.sh with Debian's makensis (package nsis). It
+; must carry the fix for the uninstaller's temporary folder (CVE-2023-37378):
+; NSIS 3.09 or later, or Debian 12's 3.08-3+deb12u1 or a later Debian revision.
+; build_nsis.sh refuses plain 3.08 and older.
 ; Defines (makensis -DNAME=VALUE):
 ;   BIN       folder holding the two programs                      (required)
 ;   OUTFILE   the setup to write                                   (required)
@@ -19,8 +22,9 @@
 ;   0  installed (removed)
 ;   1  cancelled by the user
 ;   2  stopped: shortcut_installer.exe or shortcut_remover.exe could not be
-;      started or ended with a status other than 0, or the installed release's
-;      uninstaller failed; the detail view names which
+;      started or ended with a status other than 0, the installed release's
+;      uninstaller failed, or (for all users) a folder of the tree could not be
+;      locked to administrators; the detail view names which
 ;   3  refused, nothing changed: this setup is for the other kind of account
 ;      (the all-users one needs an administrator, the per-user one must run
 ;      without administrator rights)
@@ -51,6 +55,20 @@
 !define MACHINE_ENV_KEY "System\CurrentControlSet\Control\Session Manager\Environment"
 !define EXIT_STOPPED 2
 !define EXIT_WRONG_ACCOUNT 3
+; The access list of every folder of the all-users tree: LocalSystem and
+; Administrators full control, Users read and execute; the OWNER RIGHTS entry
+; (read and execute) takes from a user who made a folder before the right to
+; change its access list that an owner otherwise keeps. Protected: nothing is
+; inherited from the folder above, which may let users write (a folder made
+; below C:\ inherits "Authenticated Users: Modify"). Inherited by what is made
+; below. Vista and later (OWNER RIGHTS, SetNamedSecurityInfoW).
+!define LOCKED_FOLDER "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(A;OICI;0x1200a9;;;OW)"
+!define SE_FILE_OBJECT 1
+!define SDDL_REVISION_1 1
+; DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION
+!define LOCK_DACL 0x80000004
+!define FILE_ATTRIBUTE_DIRECTORY 0x10
+!define FILE_ATTRIBUTE_REPARSE_POINT 0x400
 
 !include LogicLib.nsh
 !include WinMessages.nsh
@@ -104,22 +122,24 @@ UninstPage instfiles
   !endif
 !macroend
 
+; Stops the setup or the uninstaller here, with the exit code EXIT_STOPPED,
+; before the next step builds on what did not happen.
+!macro STOP TEXT
+  DetailPrint "${TEXT}"
+  MessageBox MB_ICONSTOP|MB_OK "${TEXT}" /SD IDOK
+  SetErrorLevel ${EXIT_STOPPED}
+  Abort "${TEXT}"
+!macroend
+
 ; Runs one of the suite's programs and waits for it; one that cannot be started
-; or that fails stops the setup or the uninstaller here, with the exit code
-; EXIT_STOPPED, before the next step builds on its work.
+; or that fails stops the setup or the uninstaller.
 !macro RUN_OR_STOP COMMAND WHAT
   ClearErrors
   ExecWait '${COMMAND}' $0
   ${If} ${Errors}
-    DetailPrint "${WHAT} could not be started."
-    MessageBox MB_ICONSTOP|MB_OK "${WHAT} could not be started." /SD IDOK
-    SetErrorLevel ${EXIT_STOPPED}
-    Abort "${WHAT} could not be started."
+    !insertmacro STOP "${WHAT} could not be started."
   ${ElseIf} $0 != 0
-    DetailPrint "${WHAT} ended with status $0."
-    MessageBox MB_ICONSTOP|MB_OK "${WHAT} ended with status $0." /SD IDOK
-    SetErrorLevel ${EXIT_STOPPED}
-    Abort "${WHAT} ended with status $0."
+    !insertmacro STOP "${WHAT} ended with status $0."
   ${EndIf}
 !macroend
 
@@ -147,6 +167,77 @@ Function un.onInit
   !insertmacro REFUSE_WRONG_ACCOUNT "uninstaller"
   SetShellVarContext ${SHELL_CONTEXT}
 FunctionEnd
+
+!ifndef PER_USER
+  ; The programs run elevated from this tree on every installation, upgrade and
+  ; uninstall: a folder of it that a standard user may write to would let that
+  ; user replace them, or the uninstaller, in between. Every folder is locked
+  ; before anything is copied, each one itself, since a folder that a user made
+  ; there before keeps entries of its own below a locked parent; parents come
+  ; first, so that a level is made only inside one already locked. Any folder
+  ; that cannot be made or locked stops the setup.
+
+  ; Makes the folder $R0 when missing and gives it the access list $R9 (of the
+  ; descriptor $R8). A folder below $INSTDIR that is a link (a junction that
+  ; another user planted) would lead the copy and the lock elsewhere: it stops
+  ; the setup. $INSTDIR itself, the administrator's choice, is followed.
+  Function LockFolder
+    CreateDirectory $R0
+    System::Call 'kernel32::GetFileAttributesW(w R0) i .R1'
+    IntOp $R2 $R1 & ${FILE_ATTRIBUTE_DIRECTORY}
+    ${If} $R1 = -1
+    ${OrIf} $R2 = 0
+      System::Call 'kernel32::LocalFree(p R8)'
+      !insertmacro STOP "The folder $R0 could not be made."
+    ${EndIf}
+    IntOp $R2 $R1 & ${FILE_ATTRIBUTE_REPARSE_POINT}
+    ${If} $R2 <> 0
+    ${AndIf} $R0 != $INSTDIR
+      System::Call 'kernel32::LocalFree(p R8)'
+      !insertmacro STOP "The folder $R0 is a link to another place: the suite is not installed through it."
+    ${EndIf}
+    System::Call 'advapi32::SetNamedSecurityInfoW(w R0, i ${SE_FILE_OBJECT}, i ${LOCK_DACL}, p 0, p 0, p R9, p 0) i .R2'
+    ${If} $R2 <> 0
+      System::Call 'kernel32::LocalFree(p R8)'
+      !insertmacro STOP "The folder $R0 could not be locked to administrators (error $R2)."
+    ${EndIf}
+  FunctionEnd
+
+  !macro LOCK_FOLDER FOLDER
+    StrCpy $R0 "${FOLDER}"
+    Call LockFolder
+  !macroend
+
+  Function LockTree
+    StrCpy $R0 "${LOCKED_FOLDER}"
+    System::Call 'advapi32::ConvertStringSecurityDescriptorToSecurityDescriptorW(w R0, i ${SDDL_REVISION_1}, *p .R8, p 0) i .R1'
+    ${If} $R1 = 0
+      !insertmacro STOP "The access list for the installation folder could not be made."
+    ${EndIf}
+    ; Without its access list a lock would set none at all, which grants
+    ; everyone everything.
+    System::Call 'advapi32::GetSecurityDescriptorDacl(p R8, *i .R2, *p .R9, *i .R3) i .R1'
+    ${If} $R1 = 0
+    ${OrIf} $R2 = 0
+    ${OrIf} $R9 = 0
+      System::Call 'kernel32::LocalFree(p R8)'
+      !insertmacro STOP "The access list for the installation folder could not be made."
+    ${EndIf}
+    !insertmacro LOCK_FOLDER "$INSTDIR"
+    !insertmacro LOCK_FOLDER "$INSTDIR\NIMBA"
+    !insertmacro LOCK_FOLDER "$INSTDIR\NIMBA\bin"
+    !insertmacro LOCK_FOLDER "$INSTDIR\NIMBA\bin\winx64"
+    !insertmacro LOCK_FOLDER "$INSTDIR\${SETUP_DIR}"
+    !insertmacro LOCK_FOLDER "$INSTDIR\NIMBA\gui"
+    !insertmacro LOCK_FOLDER "$INSTDIR\NIMBA\gui\en-us"
+    !insertmacro LOCK_FOLDER "$INSTDIR\NIMBA\gui\en-us\toolbars"
+    !insertmacro LOCK_FOLDER "$INSTDIR\commonfiles"
+    !insertmacro LOCK_FOLDER "$INSTDIR\commonfiles\globalsettings"
+    !insertmacro LOCK_FOLDER "$INSTDIR\commonfiles\tools"
+    !insertmacro LOCK_FOLDER "$INSTDIR\commonfiles\tools\winx64"
+    System::Call 'kernel32::LocalFree(p R8)'
+  FunctionEnd
+!endif
 
 ; The suite's utilities that the installer makes shortcuts to. The sample has
 ; none of its own: one stand-in program takes both places (standin.nsi).
@@ -189,6 +280,9 @@ Section "Suite"
     RMDir "$2"
   ${EndIf}
 
+  !ifndef PER_USER
+    Call LockTree
+  !endif
   SetOutPath "$INSTDIR\${SETUP_DIR}"
   File "${BIN}\shortcut_installer.exe"
   File "${BIN}\shortcut_remover.exe"
@@ -244,6 +338,66 @@ Section "Suite"
 SectionEnd
 !delfile "${STANDIN}"
 
+; Pops a folder below $INSTDIR, relative to it (NIMBA\bin\winx64); pushes 1
+; when it or a folder between it and $INSTDIR is a link (a junction or symbolic
+; link: a reparse point), else 0. The uninstaller runs elevated: through a link
+; that another user planted it would delete that user's choice of files
+; anywhere. $INSTDIR itself, the administrator's choice, is followed. Once the
+; tree is locked, only an administrator can plant a link in it.
+Function un.LinkedBelowRoot
+  Exch $R0
+  Push $R1
+  Push $R2
+  Push $R3
+  StrCpy $R1 0
+  StrCpy $R3 0
+  ${Do}
+    IntOp $R1 $R1 + 1
+    StrCpy $R2 $R0 1 $R1
+    ${If} $R2 == "\"
+    ${OrIf} $R2 == ""
+      ; The first $R1 characters name one level.
+      StrCpy $R2 $R0 $R1
+      System::Call 'kernel32::GetFileAttributesW(w "$INSTDIR\$R2") i .R2'
+      ${If} $R2 <> -1
+        IntOp $R2 $R2 & ${FILE_ATTRIBUTE_REPARSE_POINT}
+        ${If} $R2 <> 0
+          StrCpy $R3 1
+          ${Break}
+        ${EndIf}
+      ${EndIf}
+      StrCpy $R2 $R0 1 $R1
+      ${If} $R2 == ""
+        ${Break}
+      ${EndIf}
+    ${EndIf}
+  ${Loop}
+  StrCpy $R0 $R3
+  Pop $R3
+  Pop $R2
+  Pop $R1
+  Exch $R0
+FunctionEnd
+
+; Deletes a file the setup made, or removes a folder when empty, unless the
+; folder is below a link: what is behind a link stays as it is, the link too.
+!macro DELETE_UNLESS_LINKED FOLDER FILE
+  Push "${FOLDER}"
+  Call un.LinkedBelowRoot
+  Pop $0
+  ${If} $0 = 0
+    Delete "$INSTDIR\${FOLDER}\${FILE}"
+  ${EndIf}
+!macroend
+!macro RMDIR_UNLESS_LINKED FOLDER
+  Push "${FOLDER}"
+  Call un.LinkedBelowRoot
+  Pop $0
+  ${If} $0 = 0
+    RMDir "$INSTDIR\${FOLDER}"
+  ${EndIf}
+!macroend
+
 Section "Uninstall"
   !ifdef PER_USER
     System::Call 'kernel32::SetEnvironmentVariableW(w "__COMPAT_LAYER", w "RunAsInvoker") i'
@@ -257,24 +411,25 @@ Section "Uninstall"
   DeleteRegKey SHCTX "${UNINSTALL_KEY}"
 
   ; Exactly what the setup and the installer put there, no RMDir /r: the folder
-  ; may have been chosen by the user and hold files of others.
-  Delete "$INSTDIR\${SETUP_DIR}\shortcut_installer.exe"
-  Delete "$INSTDIR\${SETUP_DIR}\shortcut_remover.exe"
-  RMDir "$INSTDIR\NIMBA\bin\winx64\setup"
-  RMDir "$INSTDIR\NIMBA\bin\winx64"
-  RMDir "$INSTDIR\NIMBA\bin"
+  ; may have been chosen by the user and hold files of others. Nothing through a
+  ; link below $INSTDIR.
+  !insertmacro DELETE_UNLESS_LINKED "${SETUP_DIR}" "shortcut_installer.exe"
+  !insertmacro DELETE_UNLESS_LINKED "${SETUP_DIR}" "shortcut_remover.exe"
+  !insertmacro RMDIR_UNLESS_LINKED "NIMBA\bin\winx64\setup"
+  !insertmacro RMDIR_UNLESS_LINKED "NIMBA\bin\winx64"
+  !insertmacro RMDIR_UNLESS_LINKED "NIMBA\bin"
   ; The remover leaves the toolbar list on purpose; the uninstall takes it.
-  Delete "$INSTDIR\NIMBA\gui\en-us\toolbars\tlbrlist182.qel"
-  RMDir "$INSTDIR\NIMBA\gui\en-us\toolbars"
-  RMDir "$INSTDIR\NIMBA\gui\en-us"
-  RMDir "$INSTDIR\NIMBA\gui"
-  RMDir "$INSTDIR\NIMBA"
-  Delete "$INSTDIR\commonfiles\globalsettings\relinfo.xml"
-  RMDir "$INSTDIR\commonfiles\globalsettings"
-  Delete "$INSTDIR\commonfiles\tools\winx64\fileassoc.exe"
-  RMDir "$INSTDIR\commonfiles\tools\winx64"
-  RMDir "$INSTDIR\commonfiles\tools"
-  RMDir "$INSTDIR\commonfiles"
+  !insertmacro DELETE_UNLESS_LINKED "NIMBA\gui\en-us\toolbars" "tlbrlist182.qel"
+  !insertmacro RMDIR_UNLESS_LINKED "NIMBA\gui\en-us\toolbars"
+  !insertmacro RMDIR_UNLESS_LINKED "NIMBA\gui\en-us"
+  !insertmacro RMDIR_UNLESS_LINKED "NIMBA\gui"
+  !insertmacro RMDIR_UNLESS_LINKED "NIMBA"
+  !insertmacro DELETE_UNLESS_LINKED "commonfiles\globalsettings" "relinfo.xml"
+  !insertmacro RMDIR_UNLESS_LINKED "commonfiles\globalsettings"
+  !insertmacro DELETE_UNLESS_LINKED "commonfiles\tools\winx64" "fileassoc.exe"
+  !insertmacro RMDIR_UNLESS_LINKED "commonfiles\tools\winx64"
+  !insertmacro RMDIR_UNLESS_LINKED "commonfiles\tools"
+  !insertmacro RMDIR_UNLESS_LINKED "commonfiles"
   Delete "$INSTDIR\ProductConfig.exe"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR"

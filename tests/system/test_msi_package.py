@@ -3,15 +3,17 @@ uninstalled by Wine's own msiexec, which runs shortcut_installer.exe and
 shortcut_remover.exe as the package's deferred custom actions: the shipped
 32-bit package and the one built from the x64 programs."""
 
+import functools
 import re
 import struct
+import subprocess
 import time
 
 import pytest
 
 from conftest import (DRIVE_C, FILE_ASSOCIATION, INSTALLER, MACHINE, PRODUCT_CONFIG, REPO, UNINSTALL, USER,
                       drive_c_tree, expected_env, expected_shortcut, link_name, prefix_user_name, product_env,
-                      programs_folder, read_shortcut, run, to_linux, to_windows, toolbar_list_bytes, tree, wine)
+                      programs_folder, read_shortcut, run, to_linux, to_windows, toolbar_list_bytes, tree, wine_tool)
 
 PRODUCT = "NIMBA Sample Suite 18.1"
 # As examples/msi/relinfo.xml gives them.
@@ -30,6 +32,10 @@ PACKAGE_IDS = [f"{arch}-{'per-machine-by-administrator' if scope == MACHINE else
 # machine's too, and a 32-bit package's in the machine's 32-bit view.
 UNINSTALL_KEYS = [rf"{hive}\Software\{view}Microsoft\Windows\CurrentVersion\Uninstall"
                   for hive, view in (("HKLM", ""), ("HKLM", "Wow6432Node\\"), ("HKCU", ""))]
+# The access list the per-machine package gives every folder of its tree
+# (examples/msi/README.md): Administrators and LocalSystem full control, Users
+# and the folder's owner read and execute, nothing inherited from above.
+LOCKED_FOLDER = "D:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(A;OICI;0x1200a9;;;OW)"
 
 
 def menu_tree(revision):
@@ -65,14 +71,39 @@ def assert_sample_installed(install_folder, scope):
     assert (install_folder / "NIMBA/gui/en-us/toolbars/tlbrlist182.qel").read_bytes() == toolbar_list_bytes(root)
 
 
+@functools.cache
+def listed_keys():
+    """The installed-programs keys, made where the prefix has none yet (the 32-bit
+    view's and the user's): querying a missing key fails as a start that Wine lost
+    does, which wine_tool retries."""
+    for key in UNINSTALL_KEYS:
+        wine_tool("reg", "add", key, "/f")
+    return UNINSTALL_KEYS
+
+
 def registered_versions():
     """The sample suite's versions in the installed-programs list, one per entry."""
     versions = []
-    for key in UNINSTALL_KEYS:
-        for entry in wine("reg", "query", key, "/s").stdout.decode("cp437", "replace").split("\r\n\r\n"):
+    for key in listed_keys():
+        for entry in wine_tool("reg", "query", key, "/s").stdout.decode("cp437", "replace").split("\r\n\r\n"):
             if re.search(rf"^\s+DisplayName\s+REG_SZ\s+{re.escape(PRODUCT)}\r?$", entry, re.M):
                 versions += re.findall(r"^\s+DisplayVersion\s+REG_SZ\s+(\S+)", entry, re.M)
     return sorted(versions)
+
+
+def msi_rows(package, table):
+    """A table of a built package as one dict a row; none when the package has no such table."""
+    tables = subprocess.run(["msiinfo", "tables", package], capture_output=True, text=True, check=True).stdout
+    if table not in tables.split():
+        return []
+    exported = subprocess.run(["msiinfo", "export", package, table], capture_output=True, text=True,
+                              check=True).stdout.replace("\r", "").split("\n")
+    columns = exported[0].split("\t")
+    return [dict(zip(columns, line.split("\t"))) for line in exported[3:] if line]
+
+
+def package_name(scope):
+    return "nimba_sample_suite.msi" if scope == MACHINE else "nimba_sample_suite_peruser.msi"
 
 
 class SamplePackage:
@@ -83,7 +114,7 @@ class SamplePackage:
     def __init__(self, arch, scope, folder=None):
         self.arch, self.scope = arch, scope
         self.admin = scope == MACHINE
-        self.name = "nimba_sample_suite.msi" if self.admin else "nimba_sample_suite_peruser.msi"
+        self.name = package_name(scope)
         self.path = (folder or REPO / "dist" / arch) / self.name
         self.root, self.shared_folders = install_place(scope, PROGRAM_FILES[arch])
         self.installed = None
@@ -146,3 +177,38 @@ def test_package_runs_installer_after_copying_and_remover_before_deleting(sample
     assert changed - package.shared_folders == set()
     assert product_env() == {package.scope: {"NIMBA_SYSDIR": "winx64"}, other: {}}
     assert registered_versions() == []
+
+
+# Wine stores no folder security, so what Windows alone shows is read from the
+# packages: per machine, every folder of the tree locked by Windows Installer 5.0
+# (MsiLockPermissionsEx) and, below 5.0, by the deferred action given the same
+# descriptor and folders; per user, below the user's own profile, nothing.
+@pytest.mark.no_prefix
+@pytest.mark.parametrize("arch, scope", PACKAGES, ids=PACKAGE_IDS)
+def test_per_machine_package_locks_every_folder_of_its_tree(arch, scope):
+    package = REPO / "dist" / arch / package_name(scope)
+    parents = {row["Directory"]: row["Directory_Parent"] for row in msi_rows(package, "Directory")}
+
+    def in_tree(folder):
+        while folder and folder != "INSTALLDIR":
+            folder = parents[folder]
+        return folder == "INSTALLDIR"
+
+    folders = {folder for folder in parents if in_tree(folder)}
+    locked = scope == MACHINE
+    assert len(folders) == 12
+    assert {(row["LockObject"], row["Table"], row["SDDLText"], row["Condition"])
+            for row in msi_rows(package, "MsiLockPermissionsEx")} == \
+        {(folder, "CreateFolder", LOCKED_FOLDER, "") for folder in folders if locked}
+    # Each one is a folder that CreateFolders makes; both tables in one package
+    # would fail every installation on Windows Installer 5.0 (error 1941).
+    assert {row["Directory_"] for row in msi_rows(package, "CreateFolder")} >= (folders if locked else set())
+    assert msi_rows(package, "LockPermissions") == []
+    given = [row["Target"] for row in msi_rows(package, "CustomAction") if row["Action"] == "SetLockInstallationFolders"]
+    descriptor = [row["Value"] for row in msi_rows(package, "Property") if row["Property"] == "NimbaLockedFolder"]
+    if locked:
+        first, *rest = given[0].split("|")
+        assert (first, sorted(rest), descriptor) == \
+            ("[NimbaLockedFolder]", sorted(f"[{folder}]" for folder in folders), [LOCKED_FOLDER])
+    else:
+        assert (given, descriptor) == ([], [])

@@ -2,15 +2,17 @@
 setup runs shortcut_installer.exe once the files are copied, its uninstaller
 runs shortcut_remover.exe before it deletes them."""
 
+import os
 import re
 import shutil
+import subprocess
 import time
 
 import pytest
 
-from conftest import (DRIVE_C, MACHINE, REPO, TOOLS, USER, apply_env, drive_c_tree, expected_env, product_env,
-                      programs_folder, read_shortcut, run, run_command_line, temp_folder, to_linux, to_windows, tree,
-                      wine)
+from conftest import (DRIVE_C, MACHINE, REPO, TOOLS, USER, apply_env, drive_c_tree, expected_env, next_id,
+                      product_env, programs_folder, read_shortcut, run, run_command_line, temp_folder, to_linux,
+                      to_windows, tree, wine)
 from test_msi_package import FOLDER_NAME, PRODUCT, REVISION, assert_sample_installed, install_place, menu_tree
 
 SETUPS = {MACHINE: REPO / "dist/x86/nimba_sample_suite_setup.exe",
@@ -36,6 +38,12 @@ HELPERS = REPO / "dist/x86"
 REMOVER_PLACE = "NIMBA/bin/winx64/setup/shortcut_remover.exe"
 
 
+def plugin_folders():
+    """The folders below Temp into which running NSIS programs unpacked their plugins
+    ($PLUGINSDIR, ns*.tmp); each deletes its own as it exits, after its last step."""
+    return [path for path in temp_folder().glob("ns*.tmp") if path.is_dir()]
+
+
 def is_uninstaller_copy(path):
     temp = temp_folder().relative_to(DRIVE_C).as_posix() + "/"
     return path.startswith(temp) and UNINSTALLER_COPY.match(path[len(temp):]) is not None
@@ -57,11 +65,11 @@ class SampleSetup:
 
     def uninstall(self):
         """Runs the registered uninstaller and waits for its temporary copy's work:
-        the folder goes last."""
+        the folder goes last, the copy's plugins folder as it exits."""
         ran = run(to_windows(self.root / "Uninstall.exe"), "/S", admin=self.admin)
         assert ran.code == 0, ran
         deadline = time.monotonic() + UNINSTALL_TIMEOUT
-        while self.root.exists():
+        while self.root.exists() or plugin_folders():
             assert time.monotonic() < deadline, f"{self.root} still there {UNINSTALL_TIMEOUT} s after the uninstall"
             time.sleep(0.1)
 
@@ -240,3 +248,97 @@ def test_setup_over_entry_whose_folder_was_deleted_replaces_it(nsis_setup):
     setup.install(SETUPS[MACHINE])
 
     setup.assert_registered(REVISION)
+
+
+def files_below(folder):
+    """Every file below a folder with its bytes."""
+    return {path: (folder / path).read_bytes() for path in tree(folder) if not path.endswith("/")}
+
+
+# Folders of the installed tree that another user swapped for links to a
+# folder of theirs, holding what the setup put there; the elevated uninstaller
+# deleted those files through the links.
+@pytest.mark.parametrize("nsis_setup, linked, behind", [
+    (MACHINE, ("commonfiles/globalsettings", "NIMBA/gui/en-us/toolbars", "commonfiles/tools/winx64"),
+     {"relinfo.xml", "tlbrlist182.qel", "fileassoc.exe"}),
+    (MACHINE, ("NIMBA/gui",), {"tlbrlist182.qel"}),
+], indirect=["nsis_setup"], ids=["three-linked-folders", "linked-folder-above-the-files"])
+def test_uninstaller_deletes_nothing_through_a_link(nsis_setup, linked, behind):
+    setup = nsis_setup
+    setup.install(SETUPS[MACHINE])
+    outside = DRIVE_C / "st" / f"outside-{next_id()}"
+    outside.mkdir(parents=True)
+    try:
+        for number, folder in enumerate(linked):
+            shutil.move(setup.root / folder, outside / str(number))
+            (setup.root / folder).symlink_to(outside / str(number), target_is_directory=True)
+        kept = files_below(outside)
+        assert {path.rsplit("/", 1)[-1] for path in kept} == behind
+
+        assert setup.uninstall_in_place() == 0
+
+        assert files_below(outside) == kept
+        assert all(os.readlink(setup.root / folder) == str(outside / str(number)) for number, folder in enumerate(linked))
+        # The rest went, the remover ran: only the links, the folders above them
+        # and the uninstaller that ran in place are left.
+        parents = {"/".join(folder.split("/")[:level]) + "/" for folder in linked
+                   for level in range(1, folder.count("/") + 1)}
+        assert tree(setup.root) == {"Uninstall.exe"} | {folder + "/" for folder in linked} | parents
+        assert setup.shortcuts() == set()
+        assert setup.registered() is None
+    finally:
+        for folder in linked:
+            if (setup.root / folder).is_symlink():
+                (setup.root / folder).unlink()
+        shutil.rmtree(setup.root, ignore_errors=True)
+
+
+def folder_is_a_file(root, outside):
+    root.mkdir(parents=True)
+    (root / "commonfiles").write_bytes(b"not a folder")
+
+
+def program_folder_is_a_link(root, outside):
+    (root / "NIMBA").mkdir(parents=True)
+    (root / "NIMBA/bin").symlink_to(outside, target_is_directory=True)
+
+
+# An all-users tree whose folders cannot all be locked to administrators is not
+# installed: the setup stops before it copies or registers anything (the
+# folders it made and locked before the one that failed stay, empty).
+@pytest.mark.parametrize("prepare", [folder_is_a_file, program_folder_is_a_link],
+                         ids=["folder-is-a-file", "program-folder-is-a-link"])
+def test_setup_stops_when_it_cannot_lock_its_folders(prepare):
+    root = DRIVE_C / "st" / f"t{next_id()}"
+    outside = DRIVE_C / "st" / f"outside-{next_id()}"
+    outside.mkdir(parents=True)
+    prepare(root, outside)
+    before = drive_c_tree()
+    try:
+        ran = run(to_windows(SETUPS[MACHINE]), "/S", f"/D={to_windows(root)}")
+
+        assert ran.code == STOPPED, ran
+        after = drive_c_tree()
+        assert before <= after and {path for path in after - before if not path.endswith("/")} == set()
+        assert tree(outside) == set()
+        assert product_env() == {MACHINE: {}, USER: {}}
+        assert SampleSetup(MACHINE).registered() is None
+    finally:
+        forget_setups()
+
+
+# build_nsis.sh refuses a makensis whose uninstallers have the Temp folder flaw
+# (CVE-2023-37378): upstream 3.08 and older. An accepted one goes on to build,
+# which this stand-in, good for its version only, fails with status 3.
+@pytest.mark.no_prefix
+@pytest.mark.parametrize("version, accepted", [("v3.08", False), ("v2.51", False), ("v3.09", True), ("v3.10", True)])
+def test_build_refuses_makensis_without_the_temp_folder_fix(tmp_path, version, accepted):
+    stand_in = tmp_path / "makensis"
+    stand_in.write_text(f'#!/bin/sh\n[ "$1" = -VERSION ] && {{ echo {version}; exit 0; }}\nexit 3\n')
+    stand_in.chmod(0o755)
+
+    built = subprocess.run([REPO / "examples/nsis/build_nsis.sh"], capture_output=True, text=True,
+                           env=dict(os.environ, PATH=f"{tmp_path}:{os.environ['PATH']}"))
+
+    refused = "install NSIS 3.09 or later, or on Debian 12 the package nsis 3.08-3+deb12u1" in built.stderr
+    assert (built.returncode, refused) == ((3, False) if accepted else (1, True)), built.stderr
