@@ -4,7 +4,7 @@
 #include "dll_search.h"
 #include "product_environment.h"
 #include "release_info.h"
-#include "strings.h"
+#include "wide_strings.h"
 #include "toolbar_list.h"
 #include "utility_shortcuts.h"
 

@@ -6,7 +6,7 @@
 #include "owners.h"
 #include "privilege.h"
 #include "release_identity.h"
-#include "strings.h"
+#include "wide_strings.h"
 #include "suite_names.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include "owners.h"
 #include "release_identity.h"
-#include "strings.h"
+#include "wide_strings.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <shlwapi.h>
 
 #include "owners.h"
-#include "paths.h"
+#include "file_paths.h"
 #include "start_menu.h"
-#include "strings.h"
+#include "wide_strings.h"
 #include "suite_names.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include "owners.h"
 #include "privilege.h"
 #include "release_identity.h"
-#include "strings.h"
+#include "wide_strings.h"
 #include "suite_names.h"
 
 int unregisterProductEnvironment()

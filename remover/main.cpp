@@ -4,7 +4,7 @@
 #include "environment_removal.h"
 #include "release_info.h"
 #include "shortcut_removal.h"
-#include "strings.h"
+#include "wide_strings.h"
 
 // Pre-removal step of the suite's setup: takes no options, shows nothing and
 // exits 0. Shortcuts go first so that their folders can be empty when the

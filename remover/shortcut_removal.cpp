@@ -2,7 +2,7 @@
 
 #include "owners.h"
 #include "start_menu.h"
-#include "strings.h"
+#include "wide_strings.h"
 #include "suite_names.h"
 
 namespace {

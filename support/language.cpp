@@ -8,9 +8,9 @@
 
 #include "environment.h"
 #include "owners.h"
-#include "paths.h"
+#include "file_paths.h"
 #include "release_identity.h"
-#include "strings.h"
+#include "wide_strings.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "environment.h"
 #include "owners.h"
 #include "release_info.h"
-#include "strings.h"
+#include "wide_strings.h"
 
 namespace {
 

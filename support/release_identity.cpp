@@ -6,7 +6,7 @@
 #include <cwchar>
 
 #include "owners.h"
-#include "strings.h"
+#include "wide_strings.h"
 #include "suite_names.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <new>
 
 #include "owners.h"
-#include "strings.h"
+#include "wide_strings.h"
 
 namespace {
 

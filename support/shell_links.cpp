@@ -11,7 +11,7 @@
 
 #include "owners.h"
 #include "release_info.h"
-#include "strings.h"
+#include "wide_strings.h"
 
 namespace {
 

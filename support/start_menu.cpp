@@ -11,7 +11,7 @@
 #include "release_identity.h"
 #include "release_info.h"
 #include "shell_links.h"
-#include "strings.h"
+#include "wide_strings.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "language.h"
 #include "launching.h"
 #include "messages.h"
-#include "paths.h"
+#include "file_paths.h"
 #include "platform.h"
 #include "privilege.h"
 #include "processes.h"
@@ -24,7 +24,7 @@
 #include "secured_directories.h"
 #include "shell_links.h"
 #include "start_menu.h"
-#include "strings.h"
+#include "wide_strings.h"
 #include "test_support.h"
 
 namespace {

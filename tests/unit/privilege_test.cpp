@@ -5,7 +5,7 @@
 #include <cwchar>
 
 #include "privilege.h"
-#include "strings.h"
+#include "wide_strings.h"
 #include "test_support.h"
 
 namespace {

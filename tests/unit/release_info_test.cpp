@@ -11,7 +11,7 @@
 #include "child_processes.h"
 #include "owners.h"
 #include "release_info.h"
-#include "strings.h"
+#include "wide_strings.h"
 #include "test_support.h"
 
 namespace {

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "paths.h"
+#include "file_paths.h"
 #include "test_support.h"
 
 namespace {

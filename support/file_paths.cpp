@@ -1,4 +1,4 @@
-#include "paths.h"
+#include "file_paths.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "strings.h"
+#include "wide_strings.h"
 
 #include <cstdarg>
 #include <cwchar>
