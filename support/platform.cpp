@@ -4,6 +4,7 @@
 
 #include "environment.h"
 #include "owners.h"
+#include "platform_internal.h"
 #include "release_info.h"
 #include "wide_strings.h"
 

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "owners.h"
+#include "release_info_internal.h"
 #include "wide_strings.h"
 
 namespace {

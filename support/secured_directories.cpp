@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include "secured_directories_internal.h"
+
 namespace {
 
 // Every right but WRITE_OWNER and SYNCHRONIZE. Without WRITE_OWNER no user

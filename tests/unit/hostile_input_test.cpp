@@ -21,6 +21,7 @@
 #include "processes.h"
 #include "release_identity.h"
 #include "release_info.h"
+#include "release_info_internal.h"
 #include "secured_directories.h"
 #include "shell_links.h"
 #include "start_menu.h"

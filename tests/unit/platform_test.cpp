@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "platform_internal.h"
 #include "test_support.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "secured_directories.h"
+#include "secured_directories_internal.h"
 #include "test_support.h"
 
 namespace {
