@@ -5,9 +5,10 @@
 
 #include <cwchar>
 
+#include <setup_support/release_identity.h>
+#include <setup_support/wide_strings.h>
+
 #include "owners.h"
-#include "release_identity.h"
-#include "wide_strings.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "platform.h"
+#include <setup_support/platform.h>
 
 // The decision of detectWindowsEdition for a given version record. `hpcTest`
 // is asked, with the major and minor version, only for 6.0 and 6.1 systems

@@ -1,4 +1,4 @@
-#include "release_info.h"
+#include <setup_support/release_info.h>
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -8,9 +8,10 @@
 #include <cwchar>
 #include <new>
 
+#include <setup_support/wide_strings.h>
+
 #include "owners.h"
 #include "release_info_internal.h"
-#include "wide_strings.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "secured_directories.h"
+#include <setup_support/secured_directories.h>
 
 #include <aclapi.h>
 

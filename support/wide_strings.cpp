@@ -1,4 +1,4 @@
-#include "wide_strings.h"
+#include <setup_support/wide_strings.h>
 
 #include <cstdarg>
 #include <cwchar>
