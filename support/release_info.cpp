@@ -309,8 +309,10 @@ int getLocalShortcutRevision(wchar_t** value, int capacity)
 wchar_t* allocReleaseValue(int (*lookup)(wchar_t** value, int capacity))
 {
     int count = lookup(nullptr, 0);
-    wchar_t* value = new wchar_t[count];
+    // Owned until handed out: the second lookup allocates too.
+    UniqueString value(new wchar_t[count]);
     value[0] = L'\0';
-    lookup(&value, count);
-    return value;
+    wchar_t* filled = value.get();
+    lookup(&filled, count);
+    return value.release();
 }
