@@ -8,7 +8,8 @@
 // With --refuse-allocations it also shows that the tool's own allocator
 // (counting_allocator.cpp) serves the library, and that a std::bad_alloc it
 // throws inside a library call comes back to the tool with nothing left
-// allocated: each allocation of one getLanguageIndex call is refused in turn.
+// allocated: each allocation of a getLanguageIndex call, then of an
+// allocReleaseValue call, is refused in turn.
 //
 // Exit status: 0 when every result was written, 1 on a wrong command line, 2
 // when RESULTS cannot be written, 3 when memory ran out outside the refusals.
@@ -23,6 +24,7 @@
 
 #include <setup_support/language.h>
 #include <setup_support/release_identity.h>
+#include <setup_support/release_info.h>
 #include <setup_support/version.h>
 #include <setup_support/wide_strings.h>
 
@@ -80,34 +82,50 @@ void reportCalls(Results& results, const wchar_t* root)
     results.put("settings_folder_after_free", settings == nullptr ? "null" : "kept");
 }
 
+// Calls whose every allocation is refused in turn.
+struct RefusedCall {
+    const char* name;
+    void (*call)(const wchar_t* root);
+};
+const RefusedCall kRefusedCalls[] = {
+    {"getLanguageIndex", [](const wchar_t* root) { getLanguageIndex(0, root); }},
+    {"allocReleaseValue", [](const wchar_t*) {
+         wchar_t* revision = allocReleaseValue(getShortcutRevision);
+         freeString(&revision);
+     }},
+};
+
 void reportRefusedAllocations(Results& results, const wchar_t* root)
 {
-    long refused = 0;
-    long caught = 0;
-    long leftAllocated = 0;
-    for (long nth = 1;; ++nth) {
-        const long before = countLiveBlocks();
-        refuseAllocation(nth);
-        bool thrown = false;
-        try {
-            getLanguageIndex(0, root);
-        } catch (const std::bad_alloc&) {
-            thrown = true;
+    for (const RefusedCall& refusedCall : kRefusedCalls) {
+        long refused = 0;
+        long caught = 0;
+        long leftAllocated = 0;
+        for (long nth = 1;; ++nth) {
+            const long before = countLiveBlocks();
+            refuseAllocation(nth);
+            bool thrown = false;
+            try {
+                refusedCall.call(root);
+            } catch (const std::bad_alloc&) {
+                thrown = true;
+            }
+            const bool reached = !isRefusalPending();
+            refuseAllocation(0);
+            // A call that no longer reaches the refusal has had each of its
+            // allocations refused once.
+            if (!reached)
+                break;
+            ++refused;
+            if (thrown)
+                ++caught;
+            leftAllocated += countLiveBlocks() - before;
         }
-        const bool reached = !isRefusalPending();
-        refuseAllocation(0);
-        // A call that no longer reaches the refusal has had each of its
-        // allocations refused once.
-        if (!reached)
-            break;
-        ++refused;
-        if (thrown)
-            ++caught;
-        leftAllocated += countLiveBlocks() - before;
+        const std::string name = refusedCall.name;
+        results.put((name + ".refused").c_str(), refused);
+        results.put((name + ".bad_alloc_caught").c_str(), caught);
+        results.put((name + ".blocks_left").c_str(), leftAllocated);
     }
-    results.put("refused_allocations", refused);
-    results.put("bad_alloc_caught", caught);
-    results.put("blocks_left_after_refusals", leftAllocated);
 }
 
 } // namespace

@@ -111,14 +111,15 @@ def test_consumer_gets_the_library_answers(ran):
     assert (done.returncode, {name: results.get(name) for name in expected}) == (0, expected)
 
 
-def test_bad_alloc_from_the_consumers_allocator_comes_back_with_nothing_left_allocated(ran):
-    # Each allocation of one getLanguageIndex call is refused in turn by the
-    # tool's own operator new, which the library's calls use.
+@pytest.mark.parametrize("call", ["getLanguageIndex", "allocReleaseValue"])
+def test_bad_alloc_from_the_consumers_allocator_comes_back_with_nothing_left_allocated(ran, call):
+    # Each allocation of the call is refused in turn by the tool's own
+    # operator new, which the library's calls use.
     done, results, _ = ran
     assert done.returncode == 0, (done.returncode, done.stderr[-2000:])
-    refused = int(results["refused_allocations"])
+    refused = int(results[f"{call}.refused"])
     assert refused > 0
-    assert (results["bad_alloc_caught"], results["blocks_left_after_refusals"]) == (str(refused), "0")
+    assert (results[f"{call}.bad_alloc_caught"], results[f"{call}.blocks_left"]) == (str(refused), "0")
 
 
 @pytest.mark.no_prefix
