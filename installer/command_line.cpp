@@ -5,8 +5,9 @@
 
 #include <cwchar>
 
+#include <setup_support/wide_strings.h>
+
 #include "owners.h"
-#include "strings.h"
 
 namespace {
 

@@ -1,11 +1,12 @@
 #include <windows.h>
 
+#include <setup_support/dll_search.h>
+#include <setup_support/redirection_guard.h>
+#include <setup_support/release_info.h>
+#include <setup_support/wide_strings.h>
+
 #include "command_line.h"
-#include "dll_search.h"
-#include "redirection_guard.h"
 #include "product_environment.h"
-#include "release_info.h"
-#include "strings.h"
 #include "toolbar_list.h"
 #include "utility_shortcuts.h"
 

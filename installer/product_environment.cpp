@@ -2,11 +2,12 @@
 
 #include <windows.h>
 
-#include "environment.h"
+#include <setup_support/environment.h>
+#include <setup_support/privilege.h>
+#include <setup_support/release_identity.h>
+#include <setup_support/wide_strings.h>
+
 #include "owners.h"
-#include "privilege.h"
-#include "release_identity.h"
-#include "strings.h"
 #include "suite_names.h"
 
 namespace {

@@ -6,9 +6,10 @@
 
 #include <cwchar>
 
+#include <setup_support/release_identity.h>
+#include <setup_support/wide_strings.h>
+
 #include "owners.h"
-#include "release_identity.h"
-#include "strings.h"
 
 namespace {
 

@@ -3,10 +3,11 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include <setup_support/file_paths.h>
+#include <setup_support/start_menu.h>
+#include <setup_support/wide_strings.h>
+
 #include "owners.h"
-#include "paths.h"
-#include "start_menu.h"
-#include "strings.h"
 #include "suite_names.h"
 
 namespace {

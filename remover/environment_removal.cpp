@@ -1,10 +1,11 @@
 #include "environment_removal.h"
 
-#include "environment.h"
+#include <setup_support/environment.h>
+#include <setup_support/privilege.h>
+#include <setup_support/release_identity.h>
+#include <setup_support/wide_strings.h>
+
 #include "owners.h"
-#include "privilege.h"
-#include "release_identity.h"
-#include "strings.h"
 #include "suite_names.h"
 
 int unregisterProductEnvironment()

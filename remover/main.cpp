@@ -1,11 +1,12 @@
 #include <windows.h>
 
-#include "dll_search.h"
-#include "redirection_guard.h"
+#include <setup_support/dll_search.h>
+#include <setup_support/redirection_guard.h>
+#include <setup_support/release_info.h>
+#include <setup_support/wide_strings.h>
+
 #include "environment_removal.h"
-#include "release_info.h"
 #include "shortcut_removal.h"
-#include "strings.h"
 
 // Pre-removal step of the suite's setup: takes no options, shows nothing and
 // exits 0. Shortcuts go first so that their folders can be empty when the

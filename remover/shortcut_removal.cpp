@@ -1,8 +1,9 @@
 #include "shortcut_removal.h"
 
+#include <setup_support/start_menu.h>
+#include <setup_support/wide_strings.h>
+
 #include "owners.h"
-#include "start_menu.h"
-#include "strings.h"
 #include "suite_names.h"
 
 namespace {

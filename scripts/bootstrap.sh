@@ -10,6 +10,9 @@ packages=(
   # plugin in /usr/lib/bfd-plugins, which only the native gcc package installs
   # (a minimal Debian 13 lacks it, and the programs then fail to link).
   gcc
+  # A second compiler for the library's consumer test: clang and its linker
+  # build a tool against setup_support as another team's toolchain would.
+  clang lld
   wine wine64
   googletest
   liblnk-utils python3-pefile python3-pytest

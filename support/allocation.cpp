@@ -1,4 +1,6 @@
-// Where the library's and the programs' memory comes from. Running out of it
+// Where the programs' memory comes from, for their own code and the library
+// they carry alike (target setup_out_of_memory, which setup_support never
+// holds: other tools keep their own allocation functions). Running out of it
 // ends the run at once, with the status an uncaught allocation failure gives
 // (3), and without a message: the programs have no window and nothing to save.
 // Defining the allocation functions here keeps the C++ exception runtime out of

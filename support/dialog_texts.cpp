@@ -1,4 +1,4 @@
-#include "dialog_texts.h"
+#include <setup_support/dialog_texts.h>
 
 #include "owners.h"
 

@@ -1,4 +1,4 @@
-#include "dll_search.h"
+#include <setup_support/dll_search.h>
 
 #include <windows.h>
 

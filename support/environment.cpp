@@ -1,4 +1,4 @@
-#include "environment.h"
+#include <setup_support/environment.h>
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "language.h"
+#include <setup_support/language.h>
 
 #include <windows.h>
 
@@ -6,11 +6,12 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "environment.h"
+#include <setup_support/environment.h>
+#include <setup_support/file_paths.h>
+#include <setup_support/release_identity.h>
+#include <setup_support/wide_strings.h>
+
 #include "owners.h"
-#include "paths.h"
-#include "release_identity.h"
-#include "strings.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "launching.h"
+#include <setup_support/launching.h>
 
 #include <windows.h>
 #include <shellapi.h>

@@ -1,4 +1,4 @@
-#include "messages.h"
+#include <setup_support/messages.h>
 
 #include <cwchar>
 

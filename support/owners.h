@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "strings.h"
+#include <setup_support/wide_strings.h>
 
 struct StringDeleter {
     void operator()(wchar_t* value) const { freeString(&value); }

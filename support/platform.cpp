@@ -1,11 +1,13 @@
-#include "platform.h"
+#include <setup_support/platform.h>
 
 #include <cwchar>
 
-#include "environment.h"
+#include <setup_support/environment.h>
+#include <setup_support/release_info.h>
+#include <setup_support/wide_strings.h>
+
 #include "owners.h"
-#include "release_info.h"
-#include "strings.h"
+#include "platform_internal.h"
 
 namespace {
 

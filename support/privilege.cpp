@@ -1,11 +1,12 @@
-#include "privilege.h"
+#include <setup_support/privilege.h>
 
 #include <windows.h>
 
 #include <cwchar>
 
+#include <setup_support/wide_strings.h>
+
 #include "owners.h"
-#include "strings.h"
 
 namespace {
 

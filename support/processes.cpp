@@ -1,4 +1,4 @@
-#include "processes.h"
+#include <setup_support/processes.h>
 
 #include <windows.h>
 #include <tlhelp32.h>

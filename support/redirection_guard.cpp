@@ -1,4 +1,4 @@
-#include "redirection_guard.h"
+#include <setup_support/redirection_guard.h>
 
 #include <windows.h>
 

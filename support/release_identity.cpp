@@ -1,12 +1,13 @@
-#include "release_identity.h"
+#include <setup_support/release_identity.h>
 
 #include <windows.h>
 
 #include <cstdio>
 #include <cwchar>
 
+#include <setup_support/wide_strings.h>
+
 #include "owners.h"
-#include "strings.h"
 #include "suite_names.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "release_info.h"
+#include <setup_support/release_info.h>
 
 #include <windows.h>
 #include <shlwapi.h>
@@ -8,8 +8,10 @@
 #include <cwchar>
 #include <new>
 
+#include <setup_support/wide_strings.h>
+
 #include "owners.h"
-#include "strings.h"
+#include "release_info_internal.h"
 
 namespace {
 
@@ -307,8 +309,10 @@ int getLocalShortcutRevision(wchar_t** value, int capacity)
 wchar_t* allocReleaseValue(int (*lookup)(wchar_t** value, int capacity))
 {
     int count = lookup(nullptr, 0);
-    wchar_t* value = new wchar_t[count];
+    // Owned until handed out: the second lookup allocates too.
+    UniqueString value(new wchar_t[count]);
     value[0] = L'\0';
-    lookup(&value, count);
-    return value;
+    wchar_t* filled = value.get();
+    lookup(&filled, count);
+    return value.release();
 }

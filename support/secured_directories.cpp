@@ -1,8 +1,10 @@
-#include "secured_directories.h"
+#include <setup_support/secured_directories.h>
 
 #include <aclapi.h>
 
 #include <utility>
+
+#include "secured_directories_internal.h"
 
 namespace {
 

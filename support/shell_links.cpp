@@ -1,4 +1,4 @@
-#include "shell_links.h"
+#include <setup_support/shell_links.h>
 
 #include <windows.h>
 #include <objbase.h>
@@ -9,9 +9,10 @@
 #include <cwchar>
 #include <direct.h>
 
+#include <setup_support/release_info.h>
+#include <setup_support/wide_strings.h>
+
 #include "owners.h"
-#include "release_info.h"
-#include "strings.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "start_menu.h"
+#include <setup_support/start_menu.h>
 
 #include <windows.h>
 #include <shlobj.h>
@@ -6,12 +6,13 @@
 
 #include <cwchar>
 
+#include <setup_support/privilege.h>
+#include <setup_support/release_identity.h>
+#include <setup_support/release_info.h>
+#include <setup_support/shell_links.h>
+#include <setup_support/wide_strings.h>
+
 #include "owners.h"
-#include "privilege.h"
-#include "release_identity.h"
-#include "release_info.h"
-#include "shell_links.h"
-#include "strings.h"
 
 namespace {
 

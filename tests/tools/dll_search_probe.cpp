@@ -8,7 +8,7 @@
 
 #include <cwchar>
 
-#include "dll_search.h"
+#include <setup_support/dll_search.h>
 
 int wmain(int argc, wchar_t** argv)
 {

@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "privilege.h"
+#include <setup_support/privilege.h>
 
 int wmain()
 {

@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "language.h"
+#include <setup_support/language.h>
 
 int wmain(int argc, wchar_t** argv)
 {

@@ -14,8 +14,9 @@
 #include <cstdio>
 #include <string>
 
+#include <setup_support/platform.h>
+
 #include "loader_report.h"
-#include "platform.h"
 
 int wmain(int argc, wchar_t** argv)
 {

@@ -11,7 +11,7 @@
 
 #include <cwchar>
 
-#include "processes.h"
+#include <setup_support/processes.h>
 
 int wmain(int argc, wchar_t** argv)
 {

@@ -14,7 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "dialog_texts.h"
+#include <setup_support/dialog_texts.h>
+
 #include "loader_report.h"
 
 int wmain(int argc, wchar_t** argv)

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "dialog_texts.h"
+#include <setup_support/dialog_texts.h>
+
 #include "test_support.h"
 
 namespace {

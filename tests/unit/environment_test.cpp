@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "environment.h"
+#include <setup_support/environment.h>
+
 #include "test_support.h"
 
 namespace {

@@ -10,22 +10,24 @@
 #include <string>
 #include <vector>
 
-#include "dialog_texts.h"
-#include "environment.h"
-#include "language.h"
-#include "launching.h"
-#include "messages.h"
-#include "paths.h"
-#include "platform.h"
-#include "privilege.h"
-#include "processes.h"
-#include "redirection_guard.h"
-#include "release_identity.h"
-#include "release_info.h"
-#include "secured_directories.h"
-#include "shell_links.h"
-#include "start_menu.h"
-#include "strings.h"
+#include <setup_support/dialog_texts.h>
+#include <setup_support/environment.h>
+#include <setup_support/file_paths.h>
+#include <setup_support/language.h>
+#include <setup_support/launching.h>
+#include <setup_support/messages.h>
+#include <setup_support/platform.h>
+#include <setup_support/privilege.h>
+#include <setup_support/processes.h>
+#include <setup_support/redirection_guard.h>
+#include <setup_support/release_identity.h>
+#include <setup_support/release_info.h>
+#include <setup_support/secured_directories.h>
+#include <setup_support/shell_links.h>
+#include <setup_support/start_menu.h>
+#include <setup_support/wide_strings.h>
+
+#include "release_info_internal.h"
 #include "test_support.h"
 
 namespace {

@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "language.h"
+#include <setup_support/language.h>
+
 #include "test_support.h"
 
 namespace {

@@ -6,8 +6,9 @@
 #include <utility>
 #include <vector>
 
+#include <setup_support/launching.h>
+
 #include "child_processes.h"
-#include "launching.h"
 #include "owners.h"
 #include "test_support.h"
 

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "messages.h"
+#include <setup_support/messages.h>
+
 #include "test_support.h"
 
 namespace {

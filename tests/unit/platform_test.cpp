@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "platform.h"
+#include <setup_support/platform.h>
+
+#include "platform_internal.h"
 #include "test_support.h"
 
 namespace {

@@ -4,8 +4,9 @@
 
 #include <cwchar>
 
-#include "privilege.h"
-#include "strings.h"
+#include <setup_support/privilege.h>
+#include <setup_support/wide_strings.h>
+
 #include "test_support.h"
 
 namespace {

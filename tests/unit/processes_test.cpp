@@ -5,8 +5,9 @@
 #include <string>
 #include <vector>
 
+#include <setup_support/processes.h>
+
 #include "child_processes.h"
-#include "processes.h"
 #include "test_support.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "redirection_guard.h"
+#include <setup_support/redirection_guard.h>
 
 namespace {
 

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "release_identity.h"
+#include <setup_support/release_identity.h>
+
 #include "test_support.h"
 
 namespace {

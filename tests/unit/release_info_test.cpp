@@ -8,10 +8,11 @@
 #include <string>
 #include <vector>
 
+#include <setup_support/release_info.h>
+#include <setup_support/wide_strings.h>
+
 #include "child_processes.h"
 #include "owners.h"
-#include "release_info.h"
-#include "strings.h"
 #include "test_support.h"
 
 namespace {

@@ -5,7 +5,9 @@
 
 #include <string>
 
-#include "secured_directories.h"
+#include <setup_support/secured_directories.h>
+
+#include "secured_directories_internal.h"
 #include "test_support.h"
 
 namespace {

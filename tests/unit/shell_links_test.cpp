@@ -6,7 +6,8 @@
 
 #include <string>
 
-#include "shell_links.h"
+#include <setup_support/shell_links.h>
+
 #include "test_support.h"
 
 namespace {

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "start_menu.h"
+#include <setup_support/start_menu.h>
+
 #include "test_support.h"
 
 namespace {

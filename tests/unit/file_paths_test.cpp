@@ -4,7 +4,8 @@
 
 #include <string>
 
-#include "paths.h"
+#include <setup_support/file_paths.h>
+
 #include "test_support.h"
 
 namespace {

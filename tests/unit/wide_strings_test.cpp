@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "strings.h"
+#include <setup_support/wide_strings.h>
 
 TEST(JoinStrings, NullPartsContributeNothing)
 {

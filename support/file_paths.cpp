@@ -1,4 +1,4 @@
-#include "paths.h"
+#include <setup_support/file_paths.h>
 
 #include <windows.h>
 

@@ -2,11 +2,6 @@
 
 // Where the suite is installed and what its release information file says.
 
-#include <cstddef>
-#include <memory>
-
-#include "owners.h"
-
 // Reads a whole file into a new byte buffer, one byte longer than what was
 // read and ending in a zero byte; the caller frees *bytes with delete[].
 // Returns 1 when the whole file was read, 0 when it cannot be opened, is too
@@ -42,31 +37,6 @@ int getStartMenuFolderName(wchar_t** value, int capacity);
 int getShortcutRevision(wchar_t** value, int capacity);
 // The same key, from the relinfo.xml beside the running program.
 int getLocalShortcutRevision(wchar_t** value, int capacity);
-
-// The lookups' reading of release information, over `size` bytes of it: the
-// value of `key` (matched as exact bytes) is what lies between the first two
-// double quotes after the key's first occurrence, taken as UTF-8; the bytes
-// end early at a zero byte. Same size-and-fill protocol and results as the
-// lookups; null bytes or key give no value.
-int findReleaseValue(const char* bytes, size_t size, const char* key, wchar_t** value, int capacity);
-
-// The same reading over bytes that arrive in pieces, so that a file is read
-// only as far as its answer lies: begin, continue with each piece in order
-// until it answers true (the answer is known: the value's closing quote, a
-// zero byte or a value longer than any path was met), then finish, which
-// hands out the value as findReleaseValue does. The fields are the scan's own.
-struct ReleaseValueScan {
-    const char* key;
-    size_t keyLength;
-    std::unique_ptr<size_t[]> fallback; // per matched length, the longest key prefix that is also its suffix
-    size_t matched;                     // key bytes matched so far
-    int stage;
-    UniqueBytes value;                  // the value's bytes, once its opening quote was met
-    size_t valueLength;
-};
-void beginReleaseValueScan(ReleaseValueScan* scan, const char* key);
-bool continueReleaseValueScan(ReleaseValueScan* scan, const char* piece, size_t size);
-int finishReleaseValueScan(ReleaseValueScan* scan, wchar_t** value, int capacity);
 
 // Runs one of the lookups above by its two calls and hands out the value as a
 // new string (empty when there is none), released with freeString.

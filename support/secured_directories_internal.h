@@ -1,9 +1,8 @@
 #pragma once
 
-// Folders that every user may change: one access entry for Everyone. Such a
-// folder is every user's, not the caller's: with the rights below any user may
-// rewrite its access list, delete it or put another folder or a link in its
-// place. An elevated step must never write, run or delete anything below one.
+// Not part of the library's interface, and never installed: the security that
+// createDirectoryForEveryone gives a folder, built apart so that the unit
+// tests can read it (Wine does not store a folder's security).
 
 #include <windows.h>
 
@@ -29,9 +28,3 @@ struct EveryoneFolderSecurity {
 // specific right, inherited by subfolders and not by files; no owner or
 // group. `descriptor` is null when any step failed.
 EveryoneFolderSecurity buildEveryoneFolderSecurity();
-
-// Creates the single folder `path` (no parents) with that security, so that
-// any user may change it, its access list and what it holds, and delete or
-// replace it. An existing folder keeps its own; when the security cannot be
-// built no folder is made. Always 0.
-int createDirectoryForEveryone(const wchar_t* path);

@@ -1,4 +1,4 @@
-#include "strings.h"
+#include <setup_support/wide_strings.h>
 
 #include <cstdarg>
 #include <cwchar>
@@ -15,8 +15,9 @@ wchar_t* joinStrings(unsigned count, ...)
     }
     va_end(parts);
 
-    // One allocation, sized in advance. Exhaustion raises std::bad_alloc,
-    // which nothing catches: the run ends there.
+    // One allocation, sized in advance. Exhaustion is the program's operator
+    // new's to handle: std::bad_alloc leaves the call, or the programs' own
+    // rule (allocation.cpp) ends the run.
     wchar_t* joined = new wchar_t[total + 1];
 
     size_t position = 0;

@@ -39,12 +39,6 @@ int hasSubkeyContaining(const wchar_t* keyPath, const wchar_t* word, int use64Bi
 // product, else a sub-key of HKLM\SOFTWARE\Microsoft naming "HPC").
 void detectWindowsEdition(WindowsEditionFlags* flags);
 
-// The decision of detectWindowsEdition for a given version record. `hpcTest`
-// is asked, with the major and minor version, only for 6.0 and 6.1 systems
-// that are not workstations; nonzero means the HPC edition.
-void decideWindowsEdition(const OSVERSIONINFOEXW* version, int (*hpcTest)(DWORD majorVersion, DWORD minorVersion),
-                          WindowsEditionFlags* flags);
-
 // Reads the string value `valueName` of `root`\`subKey` into `destination`,
 // which holds kRegistryStringCapacity code units, and always terminates it.
 // A missing value, one that is no string (REG_SZ or REG_EXPAND_SZ, the latter
