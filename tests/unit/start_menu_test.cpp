@@ -39,6 +39,52 @@ std::vector<std::wstring> sorted(std::vector<std::wstring> names)
     return names;
 }
 
+// Points one of the user's shell folders (a value of User Shell Folders) at a
+// folder of the test's, and back to what it was when the test ends.
+class RedirectedShellFolder {
+public:
+    explicit RedirectedShellFolder(const wchar_t* valueName) : name_(valueName)
+    {
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, kUserShellFolders, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key_) !=
+            ERROR_SUCCESS) {
+            key_ = nullptr;
+            return;
+        }
+        saved_.resize(32768);
+        DWORD size = static_cast<DWORD>(saved_.size() * sizeof(wchar_t));
+        if (RegQueryValueExW(key_, name_, nullptr, &savedType_, reinterpret_cast<BYTE*>(&saved_[0]), &size) !=
+            ERROR_SUCCESS) {
+            RegCloseKey(key_);
+            key_ = nullptr;
+            return;
+        }
+        saved_.resize(size / sizeof(wchar_t));
+    }
+    ~RedirectedShellFolder()
+    {
+        if (key_ == nullptr)
+            return;
+        RegSetValueExW(key_, name_, 0, savedType_, reinterpret_cast<const BYTE*>(saved_.data()),
+                       static_cast<DWORD>(saved_.size() * sizeof(wchar_t)));
+        RegCloseKey(key_);
+    }
+    RedirectedShellFolder(const RedirectedShellFolder&) = delete;
+    RedirectedShellFolder& operator=(const RedirectedShellFolder&) = delete;
+
+    bool pointAt(const std::wstring& folder)
+    {
+        return key_ != nullptr &&
+               RegSetValueExW(key_, name_, 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                              static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    }
+
+private:
+    const wchar_t* name_;
+    HKEY key_ = nullptr;
+    std::wstring saved_;
+    DWORD savedType_ = REG_EXPAND_SZ;
+};
+
 TEST(GetProgramsFolder, TwoCallProtocol)
 {
     const std::wstring expected = shellFolder(CSIDL_COMMON_PROGRAMS);
@@ -304,28 +350,13 @@ protected:
         commonName = commonStartup.substr(programs.size() + 1);
         userName = unit::uniqueName(L"nimba_unit_Autostart");
         userStartup = programs + L"\\" + userName;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, kUserShellFolders, 0,
-                                               KEY_QUERY_VALUE | KEY_SET_VALUE, &shellFolders));
-        saved.resize(32768);
-        DWORD size = static_cast<DWORD>(saved.size() * sizeof(wchar_t));
-        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(shellFolders, L"Startup", nullptr, &savedType,
-                                                  reinterpret_cast<BYTE*>(&saved[0]), &size));
-        saved.resize(size / sizeof(wchar_t));
-        redirected = true;
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(shellFolders, L"Startup", 0, REG_EXPAND_SZ,
-                                                reinterpret_cast<const BYTE*>(userStartup.c_str()),
-                                                static_cast<DWORD>((userStartup.size() + 1) * sizeof(wchar_t))));
+        ASSERT_TRUE(startupValue.pointAt(userStartup));
         ASSERT_TRUE(CreateDirectoryW(userStartup.c_str(), nullptr));
         ASSERT_EQ(userStartup, shellFolder(CSIDL_STARTUP));
         ASSERT_TRUE(unit::folderEntries(commonStartup).empty());
     }
     void TearDown() override
     {
-        if (redirected)
-            RegSetValueExW(shellFolders, L"Startup", 0, savedType, reinterpret_cast<const BYTE*>(saved.data()),
-                           static_cast<DWORD>(saved.size() * sizeof(wchar_t)));
-        if (shellFolders != nullptr)
-            RegCloseKey(shellFolders);
         unit::removeTree(userStartup);
         for (const std::wstring& entry : unit::folderEntries(commonStartup))
             unit::removeTree(commonStartup + L"\\" + entry);
@@ -337,10 +368,7 @@ protected:
     std::wstring commonName;
     std::wstring userStartup;
     std::wstring userName;
-    HKEY shellFolders = nullptr;
-    std::wstring saved;
-    DWORD savedType = REG_EXPAND_SZ;
-    bool redirected = false;
+    RedirectedShellFolder startupValue{L"Startup"};
 };
 
 TEST_F(StartupFolders, NothingIsCreatedOrRemovedThere)
@@ -395,38 +423,20 @@ class EmptyProgramsFolder : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, kUserShellFolders, 0,
-                                               KEY_QUERY_VALUE | KEY_SET_VALUE, &shellFolders));
-        saved.resize(32768);
-        DWORD size = static_cast<DWORD>(saved.size() * sizeof(wchar_t));
-        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(shellFolders, L"Programs", nullptr, &savedType,
-                                                  reinterpret_cast<BYTE*>(&saved[0]), &size));
-        saved.resize(size / sizeof(wchar_t));
-        redirected = true;
         emptyPrograms = temp / L"Programs";
         ASSERT_TRUE(CreateDirectoryW(emptyPrograms.c_str(), nullptr));
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(shellFolders, L"Programs", 0, REG_EXPAND_SZ,
-                                                reinterpret_cast<const BYTE*>(emptyPrograms.c_str()),
-                                                static_cast<DWORD>((emptyPrograms.size() + 1) * sizeof(wchar_t))));
+        ASSERT_TRUE(programsValue.pointAt(emptyPrograms));
         ASSERT_TRUE(restricted.active());
         ASSERT_EQ(emptyPrograms, programsFolder());
     }
     void TearDown() override
     {
         restricted.revert();
-        if (redirected)
-            RegSetValueExW(shellFolders, L"Programs", 0, savedType, reinterpret_cast<const BYTE*>(saved.data()),
-                           static_cast<DWORD>(saved.size() * sizeof(wchar_t)));
-        if (shellFolders != nullptr)
-            RegCloseKey(shellFolders);
     }
 
     unit::TempFolder temp;
     unit::RestrictedImpersonation restricted;
-    HKEY shellFolders = nullptr;
-    std::wstring saved;
-    DWORD savedType = REG_EXPAND_SZ;
-    bool redirected = false;
+    RedirectedShellFolder programsValue{L"Programs"};
     std::wstring emptyPrograms;
 };
 
@@ -444,9 +454,7 @@ TEST_F(EmptyProgramsFolder, NeverRemoved)
 TEST_F(EmptyProgramsFolder, UnknownFolderTouchesNothing)
 {
     const std::wstring missing = temp / L"missing\\Programs";
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(shellFolders, L"Programs", 0, REG_EXPAND_SZ,
-                                            reinterpret_cast<const BYTE*>(missing.c_str()),
-                                            static_cast<DWORD>((missing.size() + 1) * sizeof(wchar_t))));
+    ASSERT_TRUE(programsValue.pointAt(missing));
     ASSERT_EQ(1, getProgramsFolder(nullptr, 0));
     EXPECT_EQ(L"", programsFolder());
 
