@@ -18,7 +18,8 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 1
 fi
 if ! command -v debootstrap >/dev/null; then
-  apt-get update -qq
+  # As in the set-up: an index that fails mid-sync leaves the others usable.
+  apt-get update -qq || echo "apt-get update failed for some index; installing from what it could read" >&2
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap >/dev/null
 fi
 
