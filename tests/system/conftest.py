@@ -132,6 +132,13 @@ def tree(path):
     return found
 
 
+def files_below(folder):
+    """Every file below a folder (links not followed) with its bytes, for before/after comparison."""
+    folder = Path(folder)
+    return {path: (folder / path).read_bytes() for path in tree(folder)
+            if not path.endswith("/") and not (folder / path).is_symlink()}
+
+
 def drive_c_tree():
     """Everything in drive_c except the Windows folder, which Wine itself keeps changing."""
     return {p for p in tree(DRIVE_C) if not p.startswith("windows/")}

@@ -13,9 +13,10 @@ from pathlib import Path
 import pytest
 
 from conftest import (ALL_SHORTCUTS, CAD_MANAGER, DIST_X86, DRIVE_C, FILE_ASSOCIATION, INSTALLER, MACHINE,
-                      PLANTED_DLLS, PRODUCT_CONFIG, REMOVER, UNINSTALL, USER, drive_c_tree, env_entries, env_values, expected_env,
-                      expected_shortcut, link_name, next_id, product_env, programs_folder, read_shortcut,
-                      run, run_command_line, short_id, to_windows, toolbar_list_bytes, tree)
+                      PLANTED_DLLS, PRODUCT_CONFIG, REMOVER, TOOLBAR_LIST, UNINSTALL, USER, drive_c_tree, env_entries,
+                      env_values, expected_env, expected_shortcut, files_below, link_name, next_id, product_env,
+                      programs_folder, read_shortcut, run, run_command_line, short_id, to_windows, toolbar_list_bytes,
+                      tree)
 
 NO_CONFIG = "-NO_PRODUCT_CONFIG_START_MENU_SHORTCUT"
 OLD_LIST = b"C:\\old\\ONE.TLB\r\nC:\\old\\TWO.TLB\r\nC:\\old\\THREE.TLB\r\nC:\\old\\FOUR.TLB\r\n"
@@ -145,16 +146,7 @@ def test_read_only_toolbar_list_stays(make_suite):
     assert suite.toolbar_list.read_bytes() == OLD_LIST
 
 
-def contents(folder):
-    """Every entry below `folder` with its bytes (None for a folder or a link), links not followed."""
-    found = {}
-    for entry in tree(folder):
-        path = Path(folder) / entry.rstrip("/")
-        found[entry] = None if entry.endswith("/") or path.is_symlink() else path.read_bytes()
-    return found
-
-
-LIST_FOLDER = "NIMBA/gui/en-us/toolbars"
+LIST_FOLDER = TOOLBAR_LIST.replace("\\", "/").rsplit("/", 1)[0]
 
 
 # Another user who may write in the tree swaps a level of the list's folder
@@ -179,9 +171,9 @@ def test_toolbar_list_is_written_through_no_link_below_the_root(make_suite, link
     (theirs / "tlbrlist182.qel").write_bytes(OLD_LIST)
     shutil.rmtree(suite.root / linked)
     (suite.root / linked).symlink_to(outside, target_is_directory=True)
-    before, theirs_before = drive_c_tree(), contents(outside)
+    before, theirs_before = drive_c_tree(), files_below(outside)
     suite.install("-INSTALL")
-    assert contents(outside) == theirs_before
+    assert files_below(outside) == theirs_before
     assert new_entries_outside(before, drive_c_tree(), programs_folder(MACHINE)) == set()
 
 

@@ -10,9 +10,9 @@ import time
 
 import pytest
 
-from conftest import (DRIVE_C, MACHINE, REPO, TOOLS, USER, apply_env, drive_c_tree, expected_env, next_id,
-                      product_env, programs_folder, read_shortcut, run, run_command_line, temp_folder, to_linux,
-                      to_windows, tree, wine)
+from conftest import (DRIVE_C, MACHINE, REPO, TOOLS, USER, apply_env, drive_c_tree, expected_env, files_below,
+                      next_id, product_env, programs_folder, read_shortcut, run, run_command_line, temp_folder,
+                      to_linux, to_windows, tree, wine)
 from test_msi_package import FOLDER_NAME, PRODUCT, REVISION, assert_sample_installed, install_place, menu_tree
 
 SETUPS = {MACHINE: REPO / "dist/x86/nimba_sample_suite_setup.exe",
@@ -248,11 +248,6 @@ def test_setup_over_entry_whose_folder_was_deleted_replaces_it(nsis_setup):
     setup.install(SETUPS[MACHINE])
 
     setup.assert_registered(REVISION)
-
-
-def files_below(folder):
-    """Every file below a folder with its bytes."""
-    return {path: (folder / path).read_bytes() for path in tree(folder) if not path.endswith("/")}
 
 
 # Folders of the installed tree that another user swapped for links to a
