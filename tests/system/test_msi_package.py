@@ -12,8 +12,9 @@ import time
 import pytest
 
 from conftest import (DRIVE_C, FILE_ASSOCIATION, INSTALLER, MACHINE, PRODUCT_CONFIG, REPO, UNINSTALL, USER,
-                      drive_c_tree, expected_env, expected_shortcut, link_name, prefix_user_name, product_env,
-                      programs_folder, read_shortcut, run, to_linux, to_windows, toolbar_list_bytes, tree, wine_tool)
+                      drive_c_tree, expected_env, expected_shortcut, files_below, link_name, next_id,
+                      prefix_user_name, product_env, programs_folder, read_shortcut, run, to_linux, to_windows,
+                      toolbar_list_bytes, tree, wine_tool)
 
 PRODUCT = "NIMBA Sample Suite 18.1"
 # As examples/msi/relinfo.xml gives them.
@@ -212,3 +213,22 @@ def test_per_machine_package_locks_every_folder_of_its_tree(arch, scope):
             ("[NimbaLockedFolder]", sorted(f"[{folder}]" for folder in folders), [LOCKED_FOLDER])
     else:
         assert (given, descriptor) == ([], [])
+
+
+# A junction that a standard user planted in a folder made before the
+# installation (a Unix symlink stands in): where the package's own action locks
+# the tree (Windows Installer below 5.0, as Wine reports itself), it refuses to
+# lock, and so to install, through it.
+def test_per_machine_package_installs_nothing_through_a_linked_folder():
+    package = SamplePackage("x86", MACHINE)
+    root = DRIVE_C / "st" / f"t{next_id()}"
+    outside = DRIVE_C / "st" / f"outside{next_id()}"
+    outside.mkdir(parents=True)
+    (root / "NIMBA").mkdir(parents=True)
+    (root / "NIMBA/bin").symlink_to(outside, target_is_directory=True)
+    try:
+        package.msiexec("/i", f"INSTALLDIR={to_windows(root)}\\", expect=1603 % 256)
+        assert files_below(outside) == {}
+        assert registered_versions() == []
+    finally:
+        package.uninstall_left_over()
