@@ -157,11 +157,15 @@ complete_package() { # package scope
   fi
 }
 
-tree_folders() { # package: INSTALLDIR and every folder below it
-  columns "$1" Directory Directory Directory_Parent | awk -F'\t' '
+folders_below() { # package folder: that folder and every folder below it in the Directory table
+  columns "$1" Directory Directory Directory_Parent | awk -F'\t' -v top="$2" '
     { parent[$1] = $2 }
-    END { for (d in parent) { p = d; while (p != "" && p != "INSTALLDIR") p = parent[p]
-          if (p == "INSTALLDIR") print d } }' | LC_ALL=C sort
+    END { for (d in parent) { p = d; while (p != "" && p != top) p = parent[p]
+          if (p == top) print d } }' | LC_ALL=C sort
+}
+
+tree_folders() { # package: INSTALLDIR and every folder below it
+  folders_below "$1" INSTALLDIR
 }
 
 check_folder_lock() { # package scope
@@ -189,10 +193,7 @@ check_folder_lock() { # package scope
 }
 
 profile_folders() { # package: the folders a per-user package makes below the profile
-  columns "$1" Directory Directory Directory_Parent | awk -F'\t' '
-    { parent[$1] = $2 }
-    END { for (d in parent) { p = d; while (p != "" && p != "LocalAppDataFolder") p = parent[p]
-          if (p == "LocalAppDataFolder" && d != p) print d } }' | LC_ALL=C sort
+  folders_below "$1" LocalAppDataFolder | { grep -vx LocalAppDataFolder || true; }
 }
 
 check_rollbacks() { # package: every deferred action that changes the machine has its rollback right ahead (but NO_ROLLBACK)
